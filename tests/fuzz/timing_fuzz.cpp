@@ -1,0 +1,224 @@
+// libFuzzer target: drives random key-event sequences (any counter frequency and reading, any
+// gap, releases at any length, clears, random texts and slider positions) through the timing
+// logic and traps on any broken invariant of the clock, the slots, the score or the verdict.
+#include "timing.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <string>
+
+using namespace typrova;
+
+namespace {
+
+#define CHECK(condition)            \
+    do {                            \
+        if (!(condition))           \
+            __builtin_trap();       \
+    } while (0)
+
+// "%0.2f" of a finite number: optional '-', one or more digits, '.', exactly two digits.
+bool isNumberText(const std::string& s)
+{
+    std::size_t i = 0;
+    if (i < s.size() && s[i] == '-')
+        ++i;
+    const std::size_t digits = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+        ++i;
+    if (i == digits || i >= s.size() || s[i] != '.')
+        return false;
+    ++i;
+    return s.size() == i + 2 && s[i] >= '0' && s[i] <= '9' && s[i + 1] >= '0' && s[i + 1] <= '9';
+}
+
+double parse(const std::string& s)
+{
+    CHECK(isNumberText(s));
+    return std::strtod(s.c_str(), nullptr);
+}
+
+void checkSlots(const TimingSlots& slots)
+{
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kSlotCount); ++i) {
+        for (double v : {slots.intervals[i], slots.pressed[i]})
+            CHECK(std::isfinite(v) && v >= 0.0);
+    }
+    CHECK(slots.intervals[0] == 0.0 && slots.pressed[0] == 0.0); // slot 0 is never written
+}
+
+bool sameSlots(const TimingSlots& a, const TimingSlots& b)
+{
+    return a.intervals == b.intervals && a.pressed == b.pressed;
+}
+
+std::int64_t pickFrequency(FuzzedDataProvider& in)
+{
+    switch (in.ConsumeIntegralInRange<int>(0, 7)) {
+    case 0: return 0;                               // no counter
+    case 1: return 1;
+    case 2: return 10'000'000;
+    case 3: return 3'000'000'000;                   // beyond 32 bits
+    case 4: return std::int64_t{1} << 31;
+    case 5: return std::numeric_limits<std::int64_t>::max();
+    case 6: return in.ConsumeIntegralInRange<std::int64_t>(1, 100'000'000);
+    default: return in.ConsumeIntegral<std::int64_t>(); // possibly negative
+    }
+}
+
+// The next counter reading: mostly forward by a plausible or huge amount, sometimes backwards.
+std::int64_t nextReading(FuzzedDataProvider& in, std::int64_t now)
+{
+    std::uint64_t step;
+    switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+    case 0: step = in.ConsumeIntegralInRange<std::uint64_t>(0, 30'000'000); break;
+    case 1: step = (std::uint64_t{1} << 31) + in.ConsumeIntegralInRange<std::uint64_t>(0, 1u << 20); break;
+    case 2: step = in.ConsumeIntegral<std::uint64_t>(); break; // may wrap the signed range
+    case 3: return in.ConsumeIntegral<std::int64_t>();        // any reading at all
+    default: step = 0; break;
+    }
+    // Two's-complement wrap without signed overflow.
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(now) + step);
+}
+
+std::string otherText(FuzzedDataProvider& in, const std::string& text)
+{
+    switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+    case 0: case 1: return text;
+    case 2: return text + static_cast<char>(in.ConsumeIntegral<char>());
+    case 3: {
+        std::string changed = text;
+        if (!changed.empty())
+            changed[in.ConsumeIntegralInRange<std::size_t>(0, changed.size() - 1)] ^=
+                static_cast<char>(in.ConsumeIntegralInRange<int>(1, 255));
+        return changed;
+    }
+    default: return in.ConsumeRandomLengthString(24);
+    }
+}
+
+void checkEvaluation(const std::string& a, const std::string& b, const TimingSlots& e,
+                     const TimingSlots& r, int slider)
+{
+    const Evaluation result = evaluate(a, b, e, r, slider);
+    const bool comparable = !a.empty() && a == b;
+    const double threshold = parse(thresholdText(slider));
+    CHECK(std::fabs(threshold - slider / 100.0) <= 0.005 + 1e-9);
+
+    const double score = parse(result.score);
+    CHECK(score >= 0.0 && score <= 100.0);
+    if (!comparable) {
+        CHECK(result.verdict == kVerdictEnterText && result.score == "0.00");
+        return;
+    }
+    CHECK(result.verdict == kVerdictOk || result.verdict == kVerdictFailed);
+    // The verdict is taken on the unrounded value, so the shown score can differ from the
+    // threshold by at most the rounding of the text.
+    if (result.verdict == kVerdictOk)
+        CHECK(score >= threshold - 0.005);
+    else
+        CHECK(score <= threshold + 0.005);
+    if (slider <= 0 && result.verdict == kVerdictFailed)
+        CHECK(result.score == "0.00"); // only a score that is not a number fails at 0
+
+    // Swapping the entries changes nothing.
+    const Evaluation swapped = evaluate(b, a, r, e, slider);
+    CHECK(swapped.score == result.score && swapped.verdict == result.verdict);
+
+    // An entry against itself is a perfect match, or not measured at all.
+    const Evaluation self = evaluate(a, a, e, e, slider);
+    CHECK((self.score == "100.00" && self.verdict == kVerdictOk) ||
+          (self.score == "0.00" && self.verdict == kVerdictFailed));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider in(data, size);
+
+    TimingState clock;
+    std::int64_t now = in.ConsumeIntegral<std::int64_t>();
+    clock.start(pickFrequency(in), now);
+    // Separate heap blocks, so a read past either table is caught by the address sanitizer.
+    std::unique_ptr<TimingSlots> slots[2] = {std::make_unique<TimingSlots>(),
+                                             std::make_unique<TimingSlots>()};
+    std::string texts[2];
+
+    while (in.remaining_bytes() > 0) {
+        const int field = in.ConsumeBool() ? 1 : 0;
+        switch (in.ConsumeIntegralInRange<int>(0, 5)) {
+        case 0: { // a key press or release stamps the clock
+            const std::int64_t before = clock.lastStamp;
+            const double gapBefore = clock.gap;
+            now = nextReading(in, now);
+            clock.stamp(now);
+            CHECK(clock.previousGap == gapBefore);
+            CHECK(clock.lastStamp == now);
+            CHECK(std::isfinite(clock.gap) && clock.gap >= 0.0);
+            if (clock.frequency <= 0 || now < before)
+                CHECK(clock.gap == 0.0);
+            if (clock.frequency > 0 && now > before && static_cast<std::uint64_t>(now) -
+                    static_cast<std::uint64_t>(before) >= static_cast<std::uint64_t>(clock.frequency))
+                CHECK(clock.gap >= 1000.0); // a whole second or more never shrinks
+            break;
+        }
+        case 1: { // the release files the gaps at the field's current length
+            std::size_t length = in.ConsumeIntegralInRange<std::size_t>(0, 20);
+            if (in.ConsumeIntegralInRange<int>(0, 15) == 0)
+                length = in.ConsumeIntegral<std::size_t>();
+            const TimingSlots mine = *slots[field];
+            const TimingSlots other = *slots[1 - field];
+            const bool stored = clock.recordRelease(*slots[field], length);
+            CHECK(stored == (length >= 1 && length <= 15));
+            CHECK(sameSlots(*slots[1 - field], other));
+            if (stored) {
+                CHECK(slots[field]->intervals[length] == clock.previousGap);
+                CHECK(slots[field]->pressed[length] == clock.gap);
+                // The table shows every stored time.
+                CHECK(isNumberText(formatNumber(clock.gap)));
+                CHECK(isNumberText(formatNumber(clock.previousGap)));
+                TimingSlots rest = *slots[field];
+                rest.intervals[length] = mine.intervals[length];
+                rest.pressed[length] = mine.pressed[length];
+                CHECK(sameSlots(rest, mine));
+            } else {
+                CHECK(sameSlots(*slots[field], mine));
+            }
+            break;
+        }
+        case 2: { // a "Clear" button
+            const TimingState clockBefore = clock;
+            const TimingSlots other = *slots[1 - field];
+            clear(*slots[field]);
+            CHECK(sameSlots(*slots[field], TimingSlots{}));
+            CHECK(sameSlots(*slots[1 - field], other));
+            CHECK(clock.lastStamp == clockBefore.lastStamp && clock.gap == clockBefore.gap &&
+                  clock.previousGap == clockBefore.previousGap);
+            break;
+        }
+        case 3: // the fields' texts change
+            texts[field] = in.ConsumeRandomLengthString(24);
+            texts[1 - field] = otherText(in, texts[field]);
+            break;
+        case 4: // a refresh of the result box
+            checkEvaluation(texts[0], texts[1], *slots[0], *slots[1],
+                            in.ConsumeIntegralInRange<int>(0, 10000));
+            break;
+        default: // the window opens again with another counter
+            now = in.ConsumeIntegral<std::int64_t>();
+            clock.start(pickFrequency(in), now);
+            break;
+        }
+        checkSlots(*slots[0]);
+        checkSlots(*slots[1]);
+    }
+    checkEvaluation(texts[0], texts[1], *slots[0], *slots[1], 5000);
+    checkEvaluation(texts[0], texts[0], *slots[0], *slots[1], 0);
+    return 0;
+}
