@@ -1,0 +1,192 @@
+// The main window and the About box as their templates lay them out, read from the live
+// windows: every control's identifier, class, text, style and rectangle in template order,
+// the frames, the tab order and initial focus, the masked fields, and the version block.
+#include "harness.h"
+
+#include "dialog.h"
+#include "expected_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace typrova_test;
+
+extern std::string g_typrovaExe;
+
+namespace {
+
+// The dialog manager converts position and size separately, so the right edge is the mapped
+// x plus the mapped width (not the mapped x + w).
+RECT dialogUnits(HWND dialog, int x, int y, int w, int h)
+{
+    RECT rect{x, y, w, h};
+    MapDialogRect(dialog, &rect);
+    return RECT{rect.left, rect.top, rect.left + rect.right, rect.top + rect.bottom};
+}
+
+RECT clientRectOf(HWND dialog, HWND child)
+{
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::string className(HWND window)
+{
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+void expectControls(HWND dialog, const ExpectedControl* expected, int count, bool checkSize)
+{
+    HWND child = GetWindow(dialog, GW_CHILD);
+    for (int i = 0; i < count; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
+        const ExpectedControl& want = expected[i];
+        SCOPED_TRACE("control #" + std::to_string(i + 1) + " (id " + std::to_string(want.id) + ")");
+        ASSERT_NE(child, nullptr);
+        if (want.id != kNoId) {
+            EXPECT_EQ(GetDlgCtrlID(child), want.id);
+        }
+        EXPECT_STRCASEEQ(className(child).c_str(), want.windowClass);
+        if (want.text) {
+            EXPECT_EQ(harness::text(child), want.text);
+        }
+        const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(child, GWL_STYLE));
+        EXPECT_EQ(style & want.styleMask, want.style & want.styleMask)
+            << std::hex << "style " << style << " expected " << want.style;
+        if (want.style & ES_PASSWORD) {
+            const DWORD ex = static_cast<DWORD>(GetWindowLongPtrA(child, GWL_EXSTYLE));
+            EXPECT_TRUE((style & WS_BORDER) || (ex & WS_EX_CLIENTEDGE)) << "edit has a border";
+        }
+        const RECT want_rect = dialogUnits(dialog, want.x, want.y, want.w, want.h);
+        const RECT got = clientRectOf(dialog, child);
+        EXPECT_EQ(got.left, want_rect.left);
+        EXPECT_EQ(got.top, want_rect.top);
+        if (checkSize || i != 0) {
+            EXPECT_EQ(got.right, want_rect.right);
+            EXPECT_EQ(got.bottom, want_rect.bottom);
+        }
+    }
+    EXPECT_EQ(child, nullptr) << "more controls than the layout has";
+}
+
+void expectFrame(HWND dialog, const char* caption, int width, int height, DWORD style, DWORD mask)
+{
+    EXPECT_EQ(harness::text(dialog), caption);
+    const DWORD got = static_cast<DWORD>(GetWindowLongPtrA(dialog, GWL_STYLE));
+    EXPECT_EQ(got & mask, style & mask) << std::hex << got;
+    RECT client{};
+    GetClientRect(dialog, &client);
+    const RECT want = dialogUnits(dialog, 0, 0, width, height);
+    EXPECT_EQ(client.right, want.right);
+    EXPECT_EQ(client.bottom, want.bottom);
+}
+
+} // namespace
+
+TEST(Layout, MainWindowTemplateCreatesEveryControlAsLaidOut)
+{
+    CDialog dialog(kMainWindowTemplate);
+    harness::runModal(dialog, kMainWindowCaption, [](HWND window) {
+        expectFrame(window, kMainWindowCaption, kMainWindowWidth, kMainWindowHeight,
+                    kMainWindowStyle, kDialogStyleMask);
+        const DWORD ex = static_cast<DWORD>(GetWindowLongPtrA(window, GWL_EXSTYLE));
+        EXPECT_EQ(ex & kMainWindowExStyleMask, kMainWindowExStyle);
+        expectControls(window, kMainWindowControls, kMainWindowControlCount, true);
+    });
+}
+
+TEST(Layout, FocusStartsInTheEnteredFieldAndTabsThroughTheLaidOutOrder)
+{
+    CDialog dialog(kMainWindowTemplate);
+    harness::runModal(dialog, kMainWindowCaption, [](HWND window) {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info));
+        EXPECT_EQ(info.hwndFocus, GetDlgItem(window, IDC_ENTERED));
+
+        HWND current = GetDlgItem(window, IDC_ENTERED);
+        for (int i = 1; i <= 6; ++i) {
+            current = GetNextDlgTabItem(window, current, FALSE);
+            EXPECT_EQ(GetDlgCtrlID(current), kMainWindowTabOrder[i % 6]) << "tab stop " << i;
+        }
+    });
+}
+
+TEST(Layout, BothPasswordFieldsMaskWhatIsTyped)
+{
+    CDialog dialog(kMainWindowTemplate);
+    harness::runModal(dialog, kMainWindowCaption, [](HWND window) {
+        for (int id : {IDC_ENTERED, IDC_REENTERED}) {
+            const HWND field = GetDlgItem(window, id);
+            EXPECT_NE(SendMessageA(field, EM_GETPASSWORDCHAR, 0, 0), 0) << id;
+            SendMessageA(field, WM_CHAR, 's', 1);
+            EXPECT_EQ(harness::text(field), "s") << "the text itself is kept";
+        }
+    });
+}
+
+TEST(Layout, AboutBoxTemplateCreatesItsFourControls)
+{
+    CDialog dialog(kAboutBoxTemplate);
+    harness::runModal(dialog, kAboutBoxCaption, [](HWND window) {
+        expectFrame(window, kAboutBoxCaption, kAboutBoxWidth, kAboutBoxHeight, kAboutBoxStyle,
+                    kAboutBoxStyleMask);
+        // The icon control sizes itself to the icon: only its position is compared.
+        expectControls(window, kAboutBoxControls, kAboutBoxControlCount, false);
+    });
+}
+
+namespace {
+std::string versionString(const std::vector<char>& block, const char* key)
+{
+    char* value = nullptr;
+    UINT length = 0;
+    const std::string path = std::string("\\StringFileInfo\\040904B0\\") + key;
+    if (!VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
+        return "<missing>";
+    return length ? std::string(value) : std::string();
+}
+} // namespace
+
+TEST(Resources, ProgramCarriesItsVersionBlock)
+{
+    ASSERT_FALSE(g_typrovaExe.empty()) << "run with --typrova-exe=<path of Typrova.exe>";
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(g_typrovaExe.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << g_typrovaExe;
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(g_typrovaExe.c_str(), 0, size, block.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
+    EXPECT_EQ(fixed->dwFileOS, DWORD(VOS__WINDOWS32));
+
+    EXPECT_EQ(versionString(block, "CompanyName"), "");
+    EXPECT_EQ(versionString(block, "FileDescription"), "Typrova MFC Application");
+    EXPECT_EQ(versionString(block, "FileVersion"), "1, 0, 0, 1");
+    EXPECT_EQ(versionString(block, "InternalName"), "Typrova");
+    EXPECT_NE(versionString(block, "LegalCopyright"), "<missing>");
+    EXPECT_EQ(versionString(block, "LegalTrademarks"), "");
+    EXPECT_EQ(versionString(block, "OriginalFilename"), "Typrova.EXE");
+    EXPECT_EQ(versionString(block, "ProductName"), "Typrova Application");
+    EXPECT_EQ(versionString(block, "ProductVersion"), "1, 0, 0, 1");
+
+    struct Translation { WORD language, codePage; };
+    Translation* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &length));
+    ASSERT_GE(length, sizeof(Translation));
+    EXPECT_EQ(translation->language, 0x0409);
+    EXPECT_EQ(translation->codePage, 1200);
+}

@@ -1,0 +1,140 @@
+// The message-table search, tested without a window: order of tables, declining handlers,
+// and what Command and Notify entries match.
+#include "message_map.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+class Base : public CCmdTarget {
+public:
+    std::string log;
+    const MessageMap* GetMessageMap() const override { return messageMap(); }
+    static const MessageMap* messageMap()
+    {
+        static constexpr MessageEntry entries[] = {
+            onPaint<&Base::OnPaint>(),
+            onClicked<&Base::OnBaseClick>(7),
+        };
+        static constexpr MessageMap map = makeMessageMap(nullptr, entries);
+        return &map;
+    }
+    void OnPaint() { log += "base-paint;"; }
+    void OnBaseClick() { log += "base-click;"; }
+};
+
+class Derived : public Base {
+public:
+    bool declinePaint = false;
+    MessageContext* current = nullptr;
+    const MessageMap* GetMessageMap() const override { return messageMap(); }
+    static const MessageMap* messageMap()
+    {
+        static constexpr MessageEntry entries[] = {
+            onPaint<&Derived::OnPaint>(),
+            onClicked<&Derived::OnClick>(7),
+            onNotify<&Derived::OnCustomDraw>(NM_CUSTOMDRAW, 5),
+            onSysCommand<&Derived::OnSysCommand>(),
+            onKeyUp<&Derived::OnKeyUp>(),
+        };
+        static const MessageMap map = makeMessageMap(Base::messageMap(), entries);
+        return &map;
+    }
+    void OnPaint()
+    {
+        log += "derived-paint;";
+        if (declinePaint)
+            current->declined = true;
+    }
+    void OnClick() { log += "derived-click;"; }
+    void OnCustomDraw(NMHDR* header, LRESULT* result)
+    {
+        log += "custom-draw " + std::to_string(header->idFrom) + ";";
+        *result = CDRF_NOTIFYITEMDRAW;
+    }
+    void OnSysCommand(UINT id, LPARAM lParam)
+    {
+        log += "syscommand " + std::to_string(id) + " " + std::to_string(lParam) + ";";
+    }
+    void OnKeyUp(UINT key, UINT repeat, UINT flags)
+    {
+        log += "keyup " + std::to_string(key) + " " + std::to_string(repeat) + " " +
+               std::to_string(flags) + ";";
+    }
+};
+
+bool route(Derived& target, MessageContext& message)
+{
+    target.current = &message;
+    return target.RouteMessage(message);
+}
+
+} // namespace
+
+TEST(Routing, OwnTableIsSearchedBeforeTheBaseTable)
+{
+    Derived target;
+    MessageContext paint{WM_PAINT};
+    EXPECT_TRUE(route(target, paint));
+    EXPECT_EQ(target.log, "derived-paint;");
+}
+
+TEST(Routing, DecliningHandlerPassesTheMessageToTheBaseTableAndThenToTheDefault)
+{
+    Derived target;
+    target.declinePaint = true;
+    MessageContext paint{WM_PAINT};
+    EXPECT_TRUE(route(target, paint)); // taken by the base's entry
+    EXPECT_EQ(target.log, "derived-paint;base-paint;");
+
+    Base base; // the base alone takes it without the derived handler
+    MessageContext again{WM_PAINT};
+    EXPECT_TRUE(base.RouteMessage(again));
+    EXPECT_EQ(base.log, "base-paint;");
+}
+
+TEST(Routing, CommandsMatchByControlAndNotificationCode)
+{
+    Derived target;
+    MessageContext click{WM_COMMAND, MAKEWPARAM(7, BN_CLICKED), 0};
+    EXPECT_TRUE(route(target, click));
+    MessageContext otherControl{WM_COMMAND, MAKEWPARAM(8, BN_CLICKED), 0};
+    EXPECT_FALSE(route(target, otherControl));
+    MessageContext otherCode{WM_COMMAND, MAKEWPARAM(7, BN_SETFOCUS), 0};
+    EXPECT_FALSE(route(target, otherCode));
+    EXPECT_EQ(target.log, "derived-click;");
+}
+
+TEST(Routing, NotificationsMatchByControlAndCodeAndPassTheAnswerBack)
+{
+    Derived target;
+    NMHDR header{nullptr, 5, NM_CUSTOMDRAW};
+    MessageContext draw{WM_NOTIFY, 5, reinterpret_cast<LPARAM>(&header)};
+    EXPECT_TRUE(route(target, draw));
+    EXPECT_EQ(draw.result, CDRF_NOTIFYITEMDRAW);
+
+    // NM_OUTOFMEMORY is 0xFFFFFFFF: no entry may take it as a wildcard.
+    NMHDR outOfMemory{nullptr, 5, static_cast<UINT>(NM_OUTOFMEMORY)};
+    MessageContext oom{WM_NOTIFY, 5, reinterpret_cast<LPARAM>(&outOfMemory)};
+    EXPECT_FALSE(route(target, oom));
+    NMHDR otherControl{nullptr, 6, NM_CUSTOMDRAW};
+    MessageContext other{WM_NOTIFY, 6, reinterpret_cast<LPARAM>(&otherControl)};
+    EXPECT_FALSE(route(target, other));
+    EXPECT_EQ(target.log, "custom-draw 5;");
+}
+
+TEST(Routing, TypedHandlersReceiveTheirDecodedParameters)
+{
+    Derived target;
+    MessageContext sys{WM_SYSCOMMAND, 0x0013, 42};
+    EXPECT_TRUE(route(target, sys));
+    MessageContext key{WM_KEYUP, 'A', static_cast<LPARAM>(0xC01E0001u)};
+    EXPECT_TRUE(route(target, key));
+    EXPECT_EQ(target.log, "syscommand 19 42;keyup 65 1 49182;");
+
+    MessageContext unknown{WM_TIMER};
+    EXPECT_FALSE(route(target, unknown));
+}
