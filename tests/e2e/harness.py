@@ -1,0 +1,391 @@
+"""Drives a Windows program under Wine for end-to-end tests and benchmarks: the Wine/X session,
+launching the program, focusing its fields, typing real keys at exact times and reading the
+window back. Standard library only.
+
+    from harness import Session, keystrokes
+    with Session(injector=..., winprobe=...) as s:
+        app = s.launch("build/win64/app/Typrova.exe", caption="Typrova")
+        s.focus_field(app.caption, 1001)
+        sent = s.play(keystrokes(["a", "b"], start_ms=100, hold_ms=80, gap_ms=150))
+        print(s.texts(app.caption, [1021, 1022]))
+        s.close(app)
+
+The session itself is scripts/wine-env.sh (one implementation of the Xvfb/prefix/server
+rules); this module runs its functions in bash and keeps the environment they export.
+"""
+
+from __future__ import annotations
+
+import os
+import re
+import subprocess
+import tempfile
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Iterable, Optional, Sequence, Union
+
+REPO = Path(__file__).resolve().parents[2]
+WINE_ENV_SH = REPO / "scripts" / "wine-env.sh"
+
+class HarnessError(RuntimeError):
+    """A step of the harness failed; the message says which and why."""
+
+
+@dataclass
+class KeyEvent:
+    """One line of an injector script (scheduled) or of its report (scheduled and sent)."""
+    at_ms: float
+    down: bool
+    key: str
+    sent_ms: float | None = None
+
+    @property
+    def lateness_ms(self) -> float:
+        if self.sent_ms is None:
+            raise HarnessError(f"event {self} was not sent")
+        return self.sent_ms - self.at_ms
+
+    def line(self) -> str:
+        return f"{self.at_ms:.3f} {'down' if self.down else 'up'} {self.key}"
+
+
+@dataclass
+class Program:
+    """A program started under Wine. pid is the Linux pid of its Wine loader process."""
+    proc: subprocess.Popen
+    caption: str
+    hwnd: int = 0
+    win_pid: int = 0
+    started: float = 0.0          # time.monotonic() just before the launch
+    window_seen: float = 0.0      # time.monotonic() when winprobe reported the window
+
+    @property
+    def pid(self) -> int:
+        return self.proc.pid
+
+
+@dataclass
+class Control:
+    """One child window as winprobe dump lists it."""
+    index: int
+    id: int
+    cls: str
+    style: int
+    exstyle: int
+    rect: tuple[int, int, int, int]
+    text: str
+
+
+@dataclass
+class Dump:
+    caption: str
+    hwnd: int
+    style: int
+    exstyle: int
+    rect: tuple[int, int, int, int]
+    focus_id: int | None
+    controls: list[Control] = field(default_factory=list)
+
+    def by_id(self, control_id: int) -> Control:
+        for c in self.controls:
+            if c.id == control_id:
+                return c
+        raise HarnessError(f"no control {control_id} in {self.caption!r}")
+
+
+def keystrokes(keys: Sequence[str], start_ms: float = 100.0, hold_ms: float = 80.0,
+               gap_ms: float = 150.0) -> list[KeyEvent]:
+    """Press and release each key in turn: key i goes down at start + i * gap and up hold_ms
+    later. Keys are X keysym names ("a", "Shift_L", "BackSpace"). With hold >= gap the keys
+    overlap, as in fast real typing."""
+    events = []
+    for i, key in enumerate(keys):
+        t = start_ms + i * gap_ms
+        events.append(KeyEvent(t, True, key))
+        events.append(KeyEvent(t + hold_ms, False, key))
+    events.sort(key=lambda e: e.at_ms)
+    return events
+
+
+def unescape(text: str) -> str:
+    """Reverses winprobe's escaping of texts (\\t, \\n, \\r, \\\\, \\xNN)."""
+    def repl(m: re.Match) -> str:
+        s = m.group(0)
+        return {"\\t": "\t", "\\n": "\n", "\\r": "\r", "\\\\": "\\"}.get(s) or chr(int(s[2:], 16))
+    return re.sub(r"\\x[0-9a-fA-F]{2}|\\[tnr\\]", repl, text)
+
+
+def parse_injector_report(text: str) -> list[KeyEvent]:
+    events = []
+    for line in text.splitlines():
+        parts = line.split()
+        if len(parts) != 4 or parts[2] not in ("down", "up"):
+            raise HarnessError(f"unexpected injector output line {line!r}")
+        events.append(KeyEvent(float(parts[0]), parts[2] == "down", parts[3], float(parts[1])))
+    return events
+
+
+def parse_dump(text: str) -> Dump:
+    lines = text.splitlines()
+    if len(lines) < 3 or not lines[0].startswith("window\t") or not lines[1].startswith("focus\t"):
+        raise HarnessError(f"unexpected winprobe dump output: {text[:200]!r}")
+    top = dict(f.split("=", 1) for f in lines[0].split("\t")[1:])
+    rect = tuple(int(v) for v in top["rect"].split(","))
+    focus = lines[1].split("\t")[1]
+    focus_id = int(focus.split("=", 1)[1]) if focus.startswith("id=") else None
+    dump = Dump(unescape(top["text"]), int(top["hwnd"], 16), int(top["style"], 16),
+                int(top["exstyle"], 16), rect, focus_id)  # type: ignore[arg-type]
+    for line in lines[3:]:
+        f = line.split("\t")
+        if len(f) != 10:
+            raise HarnessError(f"unexpected winprobe dump row {line!r}")
+        dump.controls.append(Control(int(f[0]), int(f[1]), f[2], int(f[3], 16), int(f[4], 16),
+                                     (int(f[5]), int(f[6]), int(f[7]), int(f[8])), unescape(f[9])))
+    return dump
+
+
+class Session:
+    """A Wine session (display, prefix, server) plus the tools that talk to its windows.
+
+    headless=True (the default) always uses a private Xvfb: a test must never type into the
+    desktop of the person who runs it. managed=None leaves the window-manager setting to
+    wine-env.sh (Wine draws the frames itself on a private Xvfb, which has no manager)."""
+
+    def __init__(self, injector: Union[str, Path], winprobe: Union[str, Path],
+                 prefix: Union[str, Path, None] = None, headless: bool = True,
+                 managed: Optional[bool] = None):
+        self.injector = str(injector)
+        self.winprobe = str(winprobe)
+        self.prefix = str(prefix) if prefix else None
+        self.headless = headless
+        self.managed = managed
+        self.env: dict[str, str] = {}
+        self._programs: list[Program] = []
+
+    # --- session -------------------------------------------------------------------------
+
+    def start(self) -> "Session":
+        env = dict(os.environ)
+        if self.prefix:
+            env["TYPROVA_WINEPREFIX"] = self.prefix
+        if self.headless:
+            env["TYPROVA_HEADLESS"] = "1"
+        if self.managed is not None:
+            env["TYPROVA_WINE_MANAGED"] = "Y" if self.managed else "N"
+        # The prefix stays locked while this Python process lives, not just the bash below.
+        env["TYPROVA_SESSION_OWNER"] = str(os.getpid())
+        # Output goes to a file, not a pipe: processes started by the session (Xvfb, the
+        # server) outlive the bash that starts them and would keep a pipe open.
+        with tempfile.TemporaryFile() as out:
+            script = f'source "{WINE_ENV_SH}" && wine_session_start && env -0'
+            r = subprocess.run(["bash", "-c", script], stdin=subprocess.DEVNULL, stdout=out,
+                               env=env, timeout=400)
+            out.seek(0)
+            exported = out.read().decode(errors="replace")
+        if r.returncode != 0:
+            raise HarnessError(f"wine_session_start failed ({r.returncode})")
+        for item in exported.split("\0"):
+            name, _, value = item.partition("=")
+            if name:
+                env[name] = value
+        self.env = env
+        return self
+
+    def stop(self) -> None:
+        for prog in list(self._programs):
+            if prog.proc.poll() is None:
+                prog.proc.kill()
+                prog.proc.wait(timeout=10)
+        self._programs.clear()
+        if not self.env:
+            return
+        subprocess.run(["bash", "-c", f'source "{WINE_ENV_SH}" && wine_session_stop'],
+                       stdin=subprocess.DEVNULL, env=self.env, timeout=60)
+        self.env = {}
+
+    def __enter__(self) -> "Session":
+        return self.start()
+
+    def __exit__(self, *exc) -> None:
+        self.stop()
+
+    @property
+    def display(self) -> str:
+        return self.env["DISPLAY"]
+
+    def _run(self, argv: Sequence[str], timeout: float = 30.0, check: bool = True,
+             stdin: str | None = None) -> subprocess.CompletedProcess:
+        if not self.env:
+            raise HarnessError("the session is not started")
+        r = subprocess.run(list(argv), input=stdin, capture_output=True, text=True,
+                           env=self.env, timeout=timeout,
+                           **({} if stdin is not None else {"stdin": subprocess.DEVNULL}))
+        if check and r.returncode != 0:
+            raise HarnessError(f"{Path(argv[0]).name} {' '.join(argv[1:3])}... failed "
+                               f"({r.returncode}): {r.stderr.strip()}")
+        return r
+
+    # --- programs ------------------------------------------------------------------------
+
+    def wine(self, exe: Union[str, Path], *args: str, timeout: float = 60.0,
+             check: bool = False) -> subprocess.CompletedProcess:
+        """Runs a console exe under Wine to completion and returns its result."""
+        return self._run([self.env["WINE"], str(exe), *args], timeout=timeout, check=check)
+
+    def launch(self, exe: Union[str, Path], caption: str, *args: str,
+               wait_timeout_ms: int = 20000) -> Program:
+        """Starts a GUI exe and returns once its window with this caption is visible."""
+        started = time.monotonic()
+        proc = subprocess.Popen([self.env["WINE"], str(exe), *args], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                env=self.env)
+        prog = Program(proc, caption, started=started)
+        self._programs.append(prog)
+        try:
+            prog.hwnd, prog.win_pid = self.wait_window(caption, wait_timeout_ms)
+        except HarnessError:
+            proc.kill()
+            proc.wait(timeout=10)
+            raise
+        prog.window_seen = time.monotonic()
+        return prog
+
+    def wait_window(self, caption: str, timeout_ms: int = 20000) -> tuple[int, int]:
+        r = self._run([self.env["WINE"], self.winprobe, "wait", caption, str(timeout_ms)],
+                      timeout=timeout_ms / 1000 + 30)
+        m = re.match(r"hwnd=0x([0-9a-f]+) pid=(\d+)", r.stdout)
+        if not m:
+            raise HarnessError(f"unexpected winprobe wait output {r.stdout!r}")
+        return int(m.group(1), 16), int(m.group(2))
+
+    def close(self, prog: Program, timeout: float = 15.0) -> int:
+        """Asks the window to close (WM_CLOSE) and returns the program's exit code."""
+        if prog.proc.poll() is None:
+            self.probe("close", prog.caption)
+        return self.wait_exit(prog, timeout)
+
+    def wait_exit(self, prog: Program, timeout: float = 15.0) -> int:
+        try:
+            rc = prog.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            prog.proc.kill()
+            prog.proc.wait(timeout=10)
+            raise HarnessError(f"{prog.caption!r} did not exit within {timeout} s; killed")
+        if prog in self._programs:
+            self._programs.remove(prog)
+        return rc
+
+    # --- reading and poking the window (winprobe) -----------------------------------------
+
+    def probe(self, *args: str, check: bool = True) -> subprocess.CompletedProcess:
+        return self._run([self.env["WINE"], self.winprobe, *args], check=check)
+
+    def dump(self, caption: str) -> Dump:
+        return parse_dump(self.probe("dump", caption).stdout)
+
+    def texts(self, caption: str, ids: Iterable[int]) -> list[str]:
+        ids = list(ids)
+        out = self.probe("text", caption, *map(str, ids)).stdout
+        lines = out.split("\n")[: len(ids)]
+        if len(lines) != len(ids):
+            raise HarnessError(f"winprobe text returned {len(lines)} lines for {len(ids)} ids")
+        return [unescape(t) for t in lines]
+
+    def text(self, caption: str, control_id: int) -> str:
+        return self.texts(caption, [control_id])[0]
+
+    def focused_id(self, caption: str) -> int:
+        return int(self.probe("focus", caption).stdout.strip())
+
+    def rect(self, caption: str, control_id: int | None = None) -> tuple[int, int, int, int]:
+        args = ["rect", caption] + ([str(control_id)] if control_id is not None else [])
+        vals = [int(v) for v in self.probe(*args).stdout.split()]
+        if len(vals) != 4:
+            raise HarnessError("unexpected winprobe rect output")
+        return vals[0], vals[1], vals[2], vals[3]
+
+    def click_button(self, caption: str, control_id: int) -> None:
+        """BM_CLICK without the mouse. Like a real click it moves the focus to the button."""
+        self.probe("click", caption, str(control_id))
+
+    # --- X side: focus, mouse, keys, screenshots ------------------------------------------
+
+    def x_window(self, caption: str) -> int:
+        """The X window that Wine created for the top-level window with this caption."""
+        r = self._run(["xdotool", "search", "--onlyvisible", "--name",
+                       "^" + re.escape(caption) + "$"], check=False)
+        ids = [int(v) for v in r.stdout.split()]
+        if not ids:
+            raise HarnessError(f"no X window named {caption!r}")
+        return ids[0]
+
+    def focus_window(self, caption: str) -> int:
+        """Gives the top-level window the X keyboard focus (there is no window manager)."""
+        xid = self.x_window(caption)
+        self._run(["xdotool", "windowfocus", "--sync", str(xid)], timeout=15)
+        return xid
+
+    def click_at(self, x: int, y: int) -> None:
+        # No "mousemove --sync": it waits for a motion event, which never comes when the
+        # pointer already sits there. One xdotool connection keeps move and click in order.
+        self._run(["xdotool", "mousemove", str(x), str(y), "click", "1"], timeout=15)
+
+    def click_control(self, caption: str, control_id: int) -> None:
+        """A real mouse click in the middle of the control."""
+        left, top, right, bottom = self.rect(caption, control_id)
+        self.click_at((left + right) // 2, (top + bottom) // 2)
+
+    def focus_field(self, caption: str, control_id: int, timeout: float = 5.0) -> None:
+        """Keyboard focus to the window, then a click into the field; waits until the program
+        reports the field as focused."""
+        self.focus_window(caption)
+        self.click_control(caption, control_id)
+        deadline = time.monotonic() + timeout
+        while self.focused_id(caption) != control_id:
+            if time.monotonic() > deadline:
+                raise HarnessError(f"control {control_id} of {caption!r} did not take the focus")
+            time.sleep(0.05)
+
+    def play(self, script: Union[str, Sequence[KeyEvent]], window: int | None = None,
+             timeout: float | None = None) -> list[KeyEvent]:
+        """Sends the key events at their times and returns them with the times they were sent.
+        script is injector text or a list of KeyEvent; window an X window to focus first."""
+        text = script if isinstance(script, str) else "\n".join(e.line() for e in script) + "\n"
+        if timeout is None:
+            last = max((e.at_ms for e in parse_script(text)), default=0.0)
+            timeout = last / 1000 + 30
+        argv = [self.injector] + (["--window", str(window)] if window else [])
+        r = self._run(argv, timeout=timeout, stdin=text)
+        return parse_injector_report(r.stdout)
+
+    def screenshot(self, caption: str, path: Union[str, Path]) -> Path:
+        """Saves a PNG of the window (its screen rectangle cut from the root window)."""
+        left, top, right, bottom = self.rect(caption)
+        path = Path(path)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        geometry = f"{right - left}x{bottom - top}+{left}+{top}"
+        self._run(["import", "-window", "root", "-crop", geometry, "+repage", str(path)], timeout=30)
+        return path
+
+
+def parse_script(text: str) -> list[KeyEvent]:
+    """Reads injector script text (for the caller's own bookkeeping; the injector validates)."""
+    events = []
+    for line in text.splitlines():
+        line = line.split("#", 1)[0].split()
+        if len(line) == 3:
+            events.append(KeyEvent(float(line[0]), line[1] == "down", line[2]))
+    return events
+
+
+def lateness_summary(events: Sequence[KeyEvent]) -> dict[str, float]:
+    """Distribution of |sent - scheduled| in ms: n, median, p95, p99, max."""
+    vals = sorted(abs(e.lateness_ms) for e in events)
+    if not vals:
+        raise HarnessError("no events")
+
+    def pct(p: float) -> float:
+        return vals[min(len(vals) - 1, int(round(p * (len(vals) - 1))))]
+    return {"n": float(len(vals)), "median": pct(0.5), "p95": pct(0.95), "p99": pct(0.99),
+            "max": vals[-1]}

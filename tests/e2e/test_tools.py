@@ -1,0 +1,259 @@
+"""Checks the end-to-end tools (injector, winprobe, wine-env.sh/wine-exec.sh, harness) against
+the minimal dialog under Wine and Xvfb. Exits 77 (skipped) when a tool is not built.
+
+    python3 tests/e2e/test_tools.py [--injector P] [--winprobe P] [--app P] [-v]
+
+Defaults: build/native/tests/e2e/injector, build/win64/tests/e2e/winprobe.exe,
+build/win64/bench/minimal_dialog.exe. Prints the injector's send-time distribution.
+"""
+
+from __future__ import annotations
+
+import argparse
+import fcntl
+import os
+import string
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+
+REPO = harness.REPO
+CAPTION = "Minimal dialog"
+FIELD, ECHO, CLOSE = 1001, 1066, 2
+TOOLS: dict[str, Path] = {}
+
+
+def run_injector(script: str, env: dict | None = None) -> subprocess.CompletedProcess:
+    return subprocess.run([str(TOOLS["injector"])], input=script, capture_output=True, text=True,
+                          env=env, timeout=30)
+
+
+class HarnessParsing(unittest.TestCase):
+    """The harness's readers of winprobe and injector output (no Wine needed)."""
+
+    def test_unescape_reverses_winprobe_escaping(self):
+        self.assertEqual(harness.unescape(r"a\tb\nc\rd"), "a\tb\nc\rd")
+        # An escaped backslash followed by "n" is a backslash and an n, not a newline.
+        self.assertEqual(harness.unescape(r"C:\\new"), "C:\\new")
+        self.assertEqual(harness.unescape(r"\x01\x7f end"), "\x01\x7f end")
+
+    def test_parse_dump(self):
+        text = ("window\thwnd=0x1004c\tpid=264\tclass=#32770\tstyle=0x94c808c4\texstyle=0x00050101"
+                "\trect=487,454,793,569\ttext=Typrova\n"
+                "focus\tid=1001\thwnd=0x10058\tclass=Edit\n"
+                "index\tid\tclass\tstyle\texstyle\tleft\ttop\tright\tbottom\ttext\n"
+                "0\t-1\tStatic\t0x50020000\t0x00000004\t501\t491\t591\t503\tTab\\there\n"
+                "1\t1001\tEdit\t0x500100a0\t0x00000204\t595\t488\t780\t509\t\n")
+        d = harness.parse_dump(text)
+        self.assertEqual((d.caption, d.hwnd, d.focus_id, d.rect), ("Typrova", 0x1004C, 1001,
+                                                                   (487, 454, 793, 569)))
+        self.assertEqual(d.by_id(-1).text, "Tab\there")
+        self.assertEqual((d.by_id(1001).text, d.by_id(1001).style), ("", 0x500100A0))
+        with self.assertRaises(harness.HarnessError):
+            d.by_id(2)
+        no_focus = text.replace("focus\tid=1001\thwnd=0x10058\tclass=Edit", "focus\tnone")
+        self.assertIsNone(harness.parse_dump(no_focus).focus_id)
+        with self.assertRaises(harness.HarnessError):
+            harness.parse_dump(text.replace("\t591\t", "\t"))
+
+    def test_keystrokes_overlap_and_order(self):
+        ev = harness.keystrokes(["a", "b"], start_ms=100, hold_ms=200, gap_ms=150)
+        self.assertEqual([(e.at_ms, e.down, e.key) for e in ev],
+                         [(100, True, "a"), (250, True, "b"), (300, False, "a"), (450, False, "b")])
+        self.assertEqual(harness.parse_script("\n".join(e.line() for e in ev) + "\n# done\n"),
+                         [harness.KeyEvent(e.at_ms, e.down, e.key) for e in ev])
+
+    def test_lateness_summary(self):
+        sent = [harness.KeyEvent(float(i), True, "a", float(i) + d)
+                for i, d in enumerate([0.1, 0.2, 0.3, 2.0, -0.5])]
+        s = harness.lateness_summary(sent)
+        # |lateness| sorted: 0.1 0.2 0.3 0.5 2.0 (an early event counts by its size)
+        self.assertEqual((s["n"], round(s["median"], 6), round(s["max"], 6)), (5.0, 0.3, 2.0))
+        with self.assertRaises(harness.HarnessError):
+            harness.KeyEvent(0.0, True, "a").lateness_ms
+
+
+class InjectorScriptErrors(unittest.TestCase):
+    """A bad script is refused before any key is sent (exit 2, nothing on stdout); these
+    checks need no X display."""
+
+    def assert_refused(self, script: str, message: str) -> None:
+        r = run_injector(script, env={"PATH": "/usr/bin:/bin"})  # no DISPLAY at all
+        self.assertEqual(r.returncode, 2, r.stderr)
+        self.assertEqual(r.stdout, "")
+        self.assertIn(message, r.stderr)
+
+    def test_malformed_lines(self):
+        self.assert_refused("0 down a\n10 sideways a\n", "expected 'down' or 'up'")
+        self.assert_refused("0 down\n", "expected '<time_ms>")
+        self.assert_refused("0 down a b\n", "expected '<time_ms>")
+        self.assert_refused("ten down a\n", "bad time")
+        self.assert_refused("-5 down a\n", "bad time")
+        self.assert_refused("nan down a\n", "bad time")
+
+    def test_times_must_not_go_back(self):
+        self.assert_refused("0 down a\n100 up a\n99 down b\n", "before the previous event")
+
+    def test_unknown_keysym(self):
+        self.assert_refused("0 down NoSuchKey\n", "unknown keysym 'NoSuchKey'")
+
+
+class WithSession(unittest.TestCase):
+    """One Wine session and one minimal dialog for the whole class."""
+
+    session: harness.Session
+    app: harness.Program
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = harness.Session(TOOLS["injector"], TOOLS["winprobe"]).start()
+        try:
+            cls.app = cls.session.launch(TOOLS["app"], CAPTION)
+        except Exception:
+            cls.session.stop()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.stop()
+
+    def type_into_field(self, events) -> tuple[str, list[harness.KeyEvent]]:
+        """Clicks into the field, moves the caret to the end and plays the events. Returns
+        the field's text before the events and what the injector reported."""
+        self.session.focus_field(CAPTION, FIELD)
+        self.session.play(harness.keystrokes(["End"], start_ms=0, hold_ms=20))
+        before = self.session.text(CAPTION, FIELD)
+        return before, self.session.play(events)
+
+
+class MinimalDialog(WithSession):
+    def test_window_as_dumped(self):
+        d = self.session.dump(CAPTION)
+        self.assertEqual(d.caption, CAPTION)
+        self.assertEqual([(c.id, c.cls) for c in d.controls],
+                         [(-1, "Static"), (FIELD, "Edit"), (ECHO, "Static"), (CLOSE, "Button")])
+        self.assertEqual(d.by_id(-1).text, "Enter password:")
+        self.assertEqual(d.by_id(CLOSE).text, "Close")
+        self.assertTrue(d.by_id(FIELD).style & 0x20, "ES_PASSWORD expected on the field")
+        left, top, right, bottom = d.rect
+        for c in d.controls:  # every child lies inside the frame
+            cl, ct, cr, cb = c.rect
+            self.assertTrue(left <= cl < cr <= right and top <= ct < cb <= bottom, c)
+        self.assertEqual(self.session.rect(CAPTION, FIELD), d.by_id(FIELD).rect)
+
+    def test_typed_text_arrives_with_shift(self):
+        events = [harness.KeyEvent(t, d, k) for t, d, k in [
+            (50, True, "h"), (100, False, "h"), (150, True, "i"), (200, False, "i"),
+            (250, True, "Shift_L"), (280, True, "a"), (320, False, "a"), (340, False, "Shift_L"),
+            (400, True, "1"), (440, False, "1")]]
+        before, sent = self.type_into_field(events)
+        self.assertEqual([(e.at_ms, e.down, e.key) for e in sent],
+                         [(e.at_ms, e.down, e.key) for e in events])
+        # The masked field answers WM_GETTEXT across processes under Wine; the echo label
+        # shows the same text from inside the program.
+        self.assertEqual(self.session.texts(CAPTION, [FIELD, ECHO]), [before + "hiA1"] * 2)
+
+    def test_keys_held_at_the_end_are_released(self):
+        self.session.focus_field(CAPTION, FIELD)
+        r = self.session.play([harness.KeyEvent(0, True, "Shift_L")])
+        self.assertEqual(len(r), 1)
+        # Were Shift still down, this would type "B".
+        before, _ = self.type_into_field(harness.keystrokes(["b"], start_ms=50))
+        self.assertEqual(self.session.text(CAPTION, FIELD), before + "b")
+
+    def test_send_times_and_no_lost_keys(self):
+        letters = [string.ascii_lowercase[i % 26] for i in range(100)]
+        events = harness.keystrokes(letters, start_ms=100, hold_ms=25, gap_ms=40)
+        before, sent = self.type_into_field(events)
+        self.assertEqual(len(sent), 200)
+        s = harness.lateness_summary(sent)
+        print(f"\ninjector lateness over {int(s['n'])} events (ms): median {s['median']:.3f} "
+              f"p95 {s['p95']:.3f} p99 {s['p99']:.3f} max {s['max']:.3f}", file=sys.stderr)
+        self.assertTrue(all(e.lateness_ms >= 0 for e in sent), "an event was sent early")
+        # The figures above are reported, not judged (the machine is shared and noisy); only a
+        # gross drift, as from relative sleeps that add up, fails here.
+        self.assertLess(s["median"], 20.0)
+        self.assertEqual(self.session.text(CAPTION, FIELD), before + "".join(letters))
+
+    def test_screenshot_is_the_window(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = self.session.screenshot(CAPTION, Path(tmp) / "shot.png")
+            r = subprocess.run(["identify", "-format", "%w %h %k", str(path)],
+                               capture_output=True, text=True, check=True)
+        w, h, colours = (int(v) for v in r.stdout.split())
+        left, top, right, bottom = self.session.rect(CAPTION)
+        self.assertEqual((w, h), (right - left, bottom - top))
+        self.assertGreater(colours, 2, "the window looks blank")
+
+    def test_probe_failures_are_reported(self):
+        s = self.session
+        self.assertEqual(s.probe("wait", "No such window", "200", check=False).returncode, 1)
+        self.assertEqual(s.probe("text", CAPTION, "4242", check=False).returncode, 1)
+        self.assertEqual(s.probe("click", "No such window", "2", check=False).returncode, 1)
+        self.assertEqual(s.probe("text", CAPTION, "12x", check=False).returncode, 1)
+        self.assertEqual(s.probe("frobnicate", CAPTION, check=False).returncode, 2)
+
+
+class WineExec(WithSession):
+    def test_exit_code_is_the_programs(self):
+        exec_sh = str(REPO / "scripts" / "wine-exec.sh")
+        r = subprocess.run([exec_sh, str(TOOLS["winprobe"])], env=self.session.env,
+                           capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 2)
+        r = subprocess.run([exec_sh, str(TOOLS["winprobe"]), "text", CAPTION, str(CLOSE)],
+                           env=self.session.env, capture_output=True, text=True, timeout=60)
+        self.assertEqual((r.returncode, r.stdout), (0, "Close\n"))
+
+
+class WineExecAlone(unittest.TestCase):
+    """Without DISPLAY, wine-exec.sh opens and closes a session of its own around the run."""
+
+    def test_own_session_is_torn_down(self):
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        prefix = Path(env.get("TYPROVA_WINEPREFIX", REPO / "build" / "wineprefix"))
+        r = subprocess.run([str(REPO / "scripts" / "wine-exec.sh"), str(TOOLS["winprobe"]),
+                            "wait", "No such window", "100"], env=env, capture_output=True,
+                           text=True, timeout=300)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("no visible window", r.stderr)
+        self.assertFalse(Path(str(prefix) + ".xvfb").exists(), "Xvfb left recorded as running")
+        with open(str(prefix) + ".lock", "w") as lock:  # the prefix is free again
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+
+
+class Closing(WithSession):
+    """Runs last in its own session: the dialog ends by its Close button and by WM_CLOSE."""
+
+    def test_close_button_and_wm_close_end_the_program(self):
+        s = self.session
+        s.click_button(CAPTION, CLOSE)
+        self.assertEqual(s.wait_exit(self.app), 0)
+        app = s.launch(TOOLS["app"], CAPTION)
+        self.assertEqual(s.focused_id(CAPTION), FIELD)
+        self.assertEqual(s.close(app), 0)
+        self.assertEqual(s.probe("wait", CAPTION, "0", check=False).returncode, 1)
+
+
+def main() -> int:
+    p = argparse.ArgumentParser()
+    p.add_argument("--injector", default=REPO / "build/native/tests/e2e/injector", type=Path)
+    p.add_argument("--winprobe", default=REPO / "build/win64/tests/e2e/winprobe.exe", type=Path)
+    p.add_argument("--app", default=REPO / "build/win64/bench/minimal_dialog.exe", type=Path)
+    args, rest = p.parse_known_args()
+    for name in ("injector", "winprobe", "app"):
+        path = getattr(args, name)
+        if not path.is_file():
+            print(f"skipped: {name} not built ({path})", file=sys.stderr)
+            return 77
+        TOOLS[name] = path.resolve()
+    prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
+    return 0 if prog.result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,336 @@
+// Console helper that reads and pokes another program's top-level window from outside (same
+// Wine prefix or same Windows desktop), for end-to-end tests: find it, list its controls,
+// read their texts and rectangles, click buttons, close it.
+//
+//   winprobe wait  <caption> [timeout_ms]   wait for a visible window; prints hwnd and pid
+//   winprobe dump  <caption>                top-level, focused control and every child
+//   winprobe text  <caption> <id> [<id>...] one text per line
+//   winprobe focus <caption>                id of the control holding the keyboard focus
+//   winprobe rect  <caption> [<id>]         screen rectangle: left top right bottom
+//   winprobe click <caption> <id>           posts BM_CLICK to the control
+//   winprobe close <caption>                posts WM_CLOSE to the window
+//
+// Exit codes: 0 ok, 1 window or control not found (or timeout), 2 bad usage.
+// Texts are escaped (\t, \n, \r, \\, \xNN for other control bytes) so that one text is one
+// line. Every cross-process message uses SendMessageTimeoutA: a hung program cannot hang this.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT kMessageTimeoutMs = 2000;
+constexpr int kExitOk = 0;
+constexpr int kExitNotFound = 1;
+constexpr int kExitUsage = 2;
+
+struct FindData {
+    const char* caption;
+    HWND found;
+};
+
+// Called for every top-level window; stops at the first visible one with the exact caption.
+BOOL CALLBACK findVisibleTopLevel(HWND hwnd, LPARAM lParam) {
+    FindData* data = reinterpret_cast<FindData*>(lParam);
+    if (!IsWindowVisible(hwnd))
+        return TRUE;
+    // GetWindowTextA reads another process's caption without sending it a message, so a
+    // hung window cannot slow the search down.
+    char text[512];
+    if (GetWindowTextA(hwnd, text, static_cast<int>(sizeof text)) <= 0)
+        return TRUE;
+    if (std::strcmp(text, data->caption) == 0) {
+        data->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND findWindow(const char* caption) {
+    FindData data{caption, nullptr};
+    EnumWindows(findVisibleTopLevel, reinterpret_cast<LPARAM>(&data));
+    return data.found;
+}
+
+unsigned long long handleValue(HWND hwnd) {
+    return static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hwnd));
+}
+
+// Reads a window's text with a bounded wait. Returns false when the window does not answer.
+bool readText(HWND hwnd, std::string& out) {
+    DWORD_PTR len = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &len))
+        return false;
+    std::vector<char> buf(static_cast<size_t>(len) + 1, '\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, static_cast<WPARAM>(buf.size()),
+                             reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG, kMessageTimeoutMs,
+                             &copied))
+        return false;
+    out.assign(buf.data(), copied < buf.size() ? static_cast<size_t>(copied) : buf.size() - 1);
+    return true;
+}
+
+std::string escape(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        switch (c) {
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\\': out += "\\\\"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02x", c);
+                out += hex;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+std::string classOf(HWND hwnd) {
+    char name[256];
+    int n = GetClassNameA(hwnd, name, static_cast<int>(sizeof name));
+    return n > 0 ? std::string(name, static_cast<size_t>(n)) : std::string();
+}
+
+DWORD styleOf(HWND hwnd, int which) {
+    return static_cast<DWORD>(GetWindowLongPtrA(hwnd, which));
+}
+
+// The direct children in creation (template) order.
+std::vector<HWND> childrenOf(HWND parent) {
+    std::vector<HWND> out;
+    for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+        out.push_back(c);
+    return out;
+}
+
+HWND findChild(HWND parent, int id) {
+    for (HWND c : childrenOf(parent))
+        if (GetDlgCtrlID(c) == id)
+            return c;
+    return nullptr;
+}
+
+// The window holding the keyboard focus in the GUI thread that owns top; null when none.
+HWND focusedWindow(HWND top) {
+    GUITHREADINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(top, nullptr);
+    if (thread == 0 || !GetGUIThreadInfo(thread, &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+bool parseInt(const char* s, long lo, long hi, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(s, &end, 0);
+    if (errno != 0 || end == s || *end != '\0' || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+HWND requireWindow(const char* caption) {
+    HWND hwnd = findWindow(caption);
+    if (!hwnd)
+        std::fprintf(stderr, "winprobe: no visible window \"%s\"\n", caption);
+    return hwnd;
+}
+
+HWND requireChild(HWND top, const char* idText) {
+    long id = 0;
+    if (!parseInt(idText, -65536, 65535, id)) {
+        std::fprintf(stderr, "winprobe: bad control id '%s'\n", idText);
+        return nullptr;
+    }
+    HWND c = findChild(top, static_cast<int>(id));
+    if (!c)
+        std::fprintf(stderr, "winprobe: no control %ld\n", id);
+    return c;
+}
+
+void printRect(const RECT& r) {
+    std::printf("%ld %ld %ld %ld\n", static_cast<long>(r.left), static_cast<long>(r.top),
+                static_cast<long>(r.right), static_cast<long>(r.bottom));
+}
+
+int cmdWait(const char* caption, long timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+    for (;;) {
+        HWND hwnd = findWindow(caption);
+        if (hwnd) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(hwnd, &pid);
+            std::printf("hwnd=0x%llx pid=%lu\n", handleValue(hwnd), static_cast<unsigned long>(pid));
+            return kExitOk;
+        }
+        if (GetTickCount64() >= deadline)
+            break;
+        Sleep(50);
+    }
+    std::fprintf(stderr, "winprobe: no visible window \"%s\" after %ld ms\n", caption, timeoutMs);
+    return kExitNotFound;
+}
+
+int cmdDump(const char* caption) {
+    HWND top = requireWindow(caption);
+    if (!top)
+        return kExitNotFound;
+    std::string text;
+    readText(top, text);
+    RECT r{};
+    GetWindowRect(top, &r);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(top, &pid);
+    std::printf("window\thwnd=0x%llx\tpid=%lu\tclass=%s\tstyle=0x%08lx\texstyle=0x%08lx\t"
+                "rect=%ld,%ld,%ld,%ld\ttext=%s\n",
+                handleValue(top), static_cast<unsigned long>(pid), escape(classOf(top)).c_str(),
+                static_cast<unsigned long>(styleOf(top, GWL_STYLE)),
+                static_cast<unsigned long>(styleOf(top, GWL_EXSTYLE)), static_cast<long>(r.left),
+                static_cast<long>(r.top), static_cast<long>(r.right), static_cast<long>(r.bottom),
+                escape(text).c_str());
+    HWND focus = focusedWindow(top);
+    if (focus)
+        std::printf("focus\tid=%d\thwnd=0x%llx\tclass=%s\n", GetDlgCtrlID(focus), handleValue(focus),
+                    escape(classOf(focus)).c_str());
+    else
+        std::printf("focus\tnone\n");
+
+    std::printf("index\tid\tclass\tstyle\texstyle\tleft\ttop\tright\tbottom\ttext\n");
+    int index = 0;
+    for (HWND c : childrenOf(top)) {
+        std::string t;
+        bool answered = readText(c, t);
+        RECT cr{};
+        GetWindowRect(c, &cr);
+        std::printf("%d\t%d\t%s\t0x%08lx\t0x%08lx\t%ld\t%ld\t%ld\t%ld\t%s\n", index++, GetDlgCtrlID(c),
+                    escape(classOf(c)).c_str(), static_cast<unsigned long>(styleOf(c, GWL_STYLE)),
+                    static_cast<unsigned long>(styleOf(c, GWL_EXSTYLE)), static_cast<long>(cr.left),
+                    static_cast<long>(cr.top), static_cast<long>(cr.right), static_cast<long>(cr.bottom),
+                    answered ? escape(t).c_str() : "\\?no-answer");
+    }
+    return kExitOk;
+}
+
+int cmdText(const char* caption, int count, char** ids) {
+    HWND top = requireWindow(caption);
+    if (!top)
+        return kExitNotFound;
+    int rc = kExitOk;
+    for (int i = 0; i < count; ++i) {
+        HWND c = requireChild(top, ids[i]);
+        std::string t;
+        if (!c || !readText(c, t)) {
+            if (c)
+                std::fprintf(stderr, "winprobe: control %s did not answer\n", ids[i]);
+            std::printf("\n");  // keeps the lines aligned with the ids asked for
+            rc = kExitNotFound;
+            continue;
+        }
+        std::printf("%s\n", escape(t).c_str());
+    }
+    return rc;
+}
+
+int cmdFocus(const char* caption) {
+    HWND top = requireWindow(caption);
+    if (!top)
+        return kExitNotFound;
+    HWND focus = focusedWindow(top);
+    if (!focus) {
+        std::fprintf(stderr, "winprobe: no focused window in \"%s\"'s thread\n", caption);
+        return kExitNotFound;
+    }
+    std::printf("%d\n", GetDlgCtrlID(focus));
+    return kExitOk;
+}
+
+int cmdRect(const char* caption, const char* idText) {
+    HWND top = requireWindow(caption);
+    if (!top)
+        return kExitNotFound;
+    HWND target = idText ? requireChild(top, idText) : top;
+    if (!target)
+        return kExitNotFound;
+    RECT r{};
+    if (!GetWindowRect(target, &r))
+        return kExitNotFound;
+    printRect(r);
+    return kExitOk;
+}
+
+int cmdPost(const char* caption, const char* idText, UINT message) {
+    HWND top = requireWindow(caption);
+    if (!top)
+        return kExitNotFound;
+    HWND target = idText ? requireChild(top, idText) : top;
+    if (!target)
+        return kExitNotFound;
+    if (!PostMessageA(target, message, 0, 0)) {
+        std::fprintf(stderr, "winprobe: PostMessage failed (%lu)\n", static_cast<unsigned long>(GetLastError()));
+        return kExitNotFound;
+    }
+    return kExitOk;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: winprobe wait <caption> [timeout_ms]\n"
+                 "       winprobe dump <caption>\n"
+                 "       winprobe text <caption> <id> [<id>...]\n"
+                 "       winprobe focus <caption>\n"
+                 "       winprobe rect <caption> [<id>]\n"
+                 "       winprobe click <caption> <id>\n"
+                 "       winprobe close <caption>\n");
+    return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // LF line ends on stdout, whatever reads it (a Linux script through Wine, as a rule).
+    _setmode(_fileno(stdout), _O_BINARY);
+    if (argc < 3)
+        return usage();
+    const std::string cmd = argv[1];
+    const char* caption = argv[2];
+    int rc = kExitUsage;
+    if (cmd == "wait" && argc <= 4) {
+        long timeoutMs = 10000;
+        if (argc == 4 && !parseInt(argv[3], 0, 3600000, timeoutMs))
+            return usage();
+        rc = cmdWait(caption, timeoutMs);
+    } else if (cmd == "dump" && argc == 3) {
+        rc = cmdDump(caption);
+    } else if (cmd == "text" && argc >= 4) {
+        rc = cmdText(caption, argc - 3, argv + 3);
+    } else if (cmd == "focus" && argc == 3) {
+        rc = cmdFocus(caption);
+    } else if (cmd == "rect" && argc <= 4) {
+        rc = cmdRect(caption, argc == 4 ? argv[3] : nullptr);
+    } else if (cmd == "click" && argc == 4) {
+        rc = cmdPost(caption, argv[3], BM_CLICK);
+    } else if (cmd == "close" && argc == 3) {
+        rc = cmdPost(caption, nullptr, WM_CLOSE);
+    } else {
+        return usage();
+    }
+    std::fflush(stdout);
+    return rc;
+}
