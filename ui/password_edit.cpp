@@ -20,44 +20,33 @@ CTypingDlg* stampMainWindowClock()
 
 } // namespace
 
-const MessageMap* CEnteredEdit::messageMap()
+const MessageMap* CPasswordEdit::messageMap()
 {
     static constexpr MessageEntry entries[] = {
-        onKeyDown<&CEnteredEdit::OnKeyDown>(),
-        onKeyUp<&CEnteredEdit::OnKeyUp>(),
+        onKeyDown<&CPasswordEdit::OnKeyDown>(),
+        onKeyUp<&CPasswordEdit::OnKeyUp>(),
     };
     static constexpr MessageMap map = makeMessageMap(nullptr, entries);
     return &map;
 }
 
-void CEnteredEdit::OnKeyDown(UINT, UINT, UINT)
+void CPasswordEdit::OnKeyDown(UINT, UINT, UINT)
 {
     stampMainWindowClock();
 }
 
-void CEnteredEdit::OnKeyUp(UINT, UINT, UINT)
+void CPasswordEdit::OnKeyUp(UINT, UINT, UINT)
 {
     if (CTypingDlg* dialog = stampMainWindowClock())
-        dialog->onEnteredKeyUp();
+        onRelease(*dialog);
 }
 
-const MessageMap* CReenteredEdit::messageMap()
+void CEnteredEdit::onRelease(CTypingDlg& dialog)
 {
-    static constexpr MessageEntry entries[] = {
-        onKeyDown<&CReenteredEdit::OnKeyDown>(),
-        onKeyUp<&CReenteredEdit::OnKeyUp>(),
-    };
-    static constexpr MessageMap map = makeMessageMap(nullptr, entries);
-    return &map;
+    dialog.onEnteredKeyUp();
 }
 
-void CReenteredEdit::OnKeyDown(UINT, UINT, UINT)
+void CReenteredEdit::onRelease(CTypingDlg& dialog)
 {
-    stampMainWindowClock();
-}
-
-void CReenteredEdit::OnKeyUp(UINT, UINT, UINT)
-{
-    if (CTypingDlg* dialog = stampMainWindowClock())
-        dialog->onReenteredKeyUp();
+    dialog.onReenteredKeyUp();
 }

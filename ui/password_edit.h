@@ -1,12 +1,14 @@
 // The two masked password fields. Each watches its own key presses and releases: after the
 // edit control has processed a key, it stamps the main window's clock, and on a release it
-// asks the main window to file the timings. System keys (WM_SYSKEYDOWN/UP) are not watched.
+// hands over to the main window's routine for that field. System keys (WM_SYSKEYDOWN/UP) are
+// not watched.
 #pragma once
 
 #include "controls.h"
 
-// Field 1001, "Enter password:".
-class CEnteredEdit : public CEdit {
+class CTypingDlg;
+
+class CPasswordEdit : public CEdit {
 public:
     const MessageMap* GetMessageMap() const override { return messageMap(); }
     static const MessageMap* messageMap();
@@ -14,15 +16,18 @@ public:
 protected:
     void OnKeyDown(UINT key, UINT repeatCount, UINT flags);
     void OnKeyUp(UINT key, UINT repeatCount, UINT flags);
+
+private:
+    // Called after the clock's stamp of a key release in this field.
+    virtual void onRelease(CTypingDlg& dialog) = 0;
+};
+
+// Field 1001, "Enter password:".
+class CEnteredEdit final : public CPasswordEdit {
+    void onRelease(CTypingDlg& dialog) override;
 };
 
 // Field 1003, "Re-enter password:".
-class CReenteredEdit : public CEdit {
-public:
-    const MessageMap* GetMessageMap() const override { return messageMap(); }
-    static const MessageMap* messageMap();
-
-protected:
-    void OnKeyDown(UINT key, UINT repeatCount, UINT flags);
-    void OnKeyUp(UINT key, UINT repeatCount, UINT flags);
+class CReenteredEdit final : public CPasswordEdit {
+    void onRelease(CTypingDlg& dialog) override;
 };
