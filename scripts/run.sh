@@ -63,7 +63,45 @@ focus_field() {
 #   180 up a
 #   KEYS
 before_screenshot() {
-  :
+  local injector="$repo/build/native/tests/e2e/injector"
+  if [ ! -x "$injector" ]; then
+    echo "run.sh: no key injector ($injector; build the native preset); empty window shown" >&2
+    return 0
+  fi
+  # "Rhythm7x" typed twice with a person's timing (the second time a little slower), so the
+  # picture shows both tables, a score and a verdict. Shift goes down before the capital R
+  # and up after it (its release files slot 1 last). No two keys overlap: a pair released
+  # together would leave a row of the table at 0.00. The first Shift tap lands in the empty
+  # field and only wakes up the keyboard path.
+  local keys
+  keys=$(cat <<'KEYS'
+50 down Shift_L
+120 up Shift_L
+400 down Shift_L
+460 down r
+590 up r
+640 up Shift_L
+850 down h
+960 up h
+1180 down y
+1290 up y
+1400 down t
+1505 up t
+1580 down h
+1690 up h
+1900 down m
+2010 up m
+2230 down 7
+2330 up 7
+2520 down x
+2660 up x
+KEYS
+)
+  focus_field 1001 || return 1
+  "$injector" >/dev/null <<<"$keys"
+  focus_field 1003 || return 1
+  awk '{ printf "%.0f %s %s\n", $1 * 1.07, $2, $3 }' <<<"$keys" | "$injector" >/dev/null
+  sleep 0.3
 }
 
 run_on_display() {
@@ -98,6 +136,11 @@ else
   export TYPROVA_HEADLESS=1
   # Wine draws the caption itself, so the screenshot shows the whole window.
   export TYPROVA_WINE_MANAGED=N
+  # The sample typing before the screenshot needs the key injector (a Linux program).
+  if [ -z "${TYPROVA_RUN_EXE:-}" ] && [ ! -x build/native/tests/e2e/injector ]; then
+    [ -f build/native/CMakeCache.txt ] || cmake --preset native >/dev/null
+    cmake --build --preset native --target injector >/dev/null
+  fi
 fi
 
 wine_session_start || exit 1

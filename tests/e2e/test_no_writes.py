@@ -1,0 +1,208 @@
+"""Checks that Typrova.exe writes nothing to disk or registry: runs it in a fresh Wine prefix,
+types into both fields, clears, closes, and compares the prefix's files and registry before and
+after with what Wine itself changes in the same kind of session without the program.
+Exits 77 (skipped) when a tool or the program is not built.
+
+    python3 tests/e2e/test_no_writes.py [--injector P] [--winprobe P] [--app P] [--keep]
+
+What counts as Wine's own: the prefix is first booted and its server stopped (so the registry is
+on disk), then a session is started and stopped WITHOUT the program (the control run), then a
+session runs the program. Whatever the control run changed is Wine's own doing (its server
+rewrites the registry files on exit with new key timestamps, services record their state, the
+desktop process may touch its files); the check compares the control run with the program run,
+so only what the program adds shows up. Registry files are compared by content: keys and values,
+without the modification times that Wine writes after each key name and as "#time=" lines.
+"""
+
+from __future__ import annotations
+
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import sys
+import tempfile
+import time
+from pathlib import Path
+from typing import Callable
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+from harness import KeyEvent  # noqa: E402
+
+REPO = harness.REPO
+CAPTION = "Typrova"
+ENTERED, REENTERED, CLEAR_ENTERED, CLEAR_REENTERED = 1001, 1003, 1002, 1004
+REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
+HASH_LIMIT = 4 << 20   # files up to this size are compared by content, larger ones by size+mtime
+
+
+def snapshot_files(prefix: Path) -> dict[str, tuple]:
+    """Every path under the prefix (registry files aside) with what identifies its content."""
+    out: dict[str, tuple] = {}
+    for root, dirs, files in os.walk(prefix):
+        for name in dirs + files:
+            p = Path(root) / name
+            rel = str(p.relative_to(prefix))
+            if rel in REGISTRY_FILES:
+                continue
+            st = p.lstat()
+            if p.is_symlink():
+                out[rel] = ("link", os.readlink(p))
+            elif p.is_dir():
+                out[rel] = ("dir",)
+            elif st.st_size <= HASH_LIMIT:
+                out[rel] = ("file", st.st_size, hashlib.sha1(p.read_bytes()).hexdigest())
+            else:
+                out[rel] = ("file", st.st_size, st.st_mtime_ns)
+    return out
+
+
+_KEY_LINE = re.compile(r"^\[(.*)\](?: \d+)?$")
+
+
+def parse_reg(text: str) -> dict[str, dict[str, str]]:
+    """A Wine registry file as {key: {value name: data}}, without the modification times (the
+    number after each key name and the "#time=" lines) and the file's header comments."""
+    keys: dict[str, dict[str, str]] = {}
+    current: dict[str, str] | None = None
+    pending = ""
+    for raw in text.splitlines():
+        line = pending + raw
+        if line.endswith("\\") and current is not None:   # value continued on the next line
+            pending = line[:-1]
+            continue
+        pending = ""
+        m = _KEY_LINE.match(line)
+        if m:
+            current = keys.setdefault(m.group(1).lower(), {})
+        elif current is None or not line or line.startswith(";;") or line.startswith("#time="):
+            continue
+        elif line.startswith("#"):
+            current[line.split("=", 1)[0]] = line     # key class, link and similar markers
+        else:
+            name, _, data = line.partition("=")
+            current[name.lower()] = data
+    return keys
+
+
+def snapshot_registry(prefix: Path) -> dict[str, dict[str, dict[str, str]]]:
+    return {name: parse_reg((prefix / name).read_text(errors="replace"))
+            for name in REGISTRY_FILES if (prefix / name).exists()}
+
+
+def diff(before: dict, after: dict, path: str = "") -> list[str]:
+    """Paths (file names, or registry file / key / value) that appeared, vanished or changed."""
+    out = []
+    for k in sorted(set(before) | set(after), key=str):
+        where = f"{path}/{k}" if path else str(k)
+        if k not in before:
+            out.append(f"added {where}")
+        elif k not in after:
+            out.append(f"removed {where}")
+        elif isinstance(before[k], dict) and isinstance(after[k], dict):
+            out += diff(before[k], after[k], where)
+        elif before[k] != after[k]:
+            out.append(f"changed {where}")
+    return out
+
+
+def session_cycle(tools: dict[str, Path], prefix: Path,
+                  body: Callable[[harness.Session], None] | None = None) -> None:
+    """Starts a session on the prefix, runs body, stops the session. Stopping the Wine server
+    writes the registry to disk."""
+    with harness.Session(tools["injector"], tools["winprobe"], prefix=prefix) as s:
+        if body:
+            body(s)
+
+
+def snapshot(prefix: Path) -> dict:
+    return {"files": snapshot_files(prefix), "registry": snapshot_registry(prefix)}
+
+
+def changes_of(tools: dict[str, Path], prefix: Path,
+               body: Callable[[harness.Session], None]) -> tuple[list[str], list[str]]:
+    """(what a session without the program changed, what the session running body changed
+    beyond that). The prefix must exist and be at rest."""
+    start = snapshot(prefix)
+    session_cycle(tools, prefix)
+    control = snapshot(prefix)
+    session_cycle(tools, prefix, body)
+    final = snapshot(prefix)
+    wine_own = set(diff(start, control))
+    # A path Wine itself changes in every session is not the program's; anything else that
+    # differs between the control run and the program run is.
+    changed = [c for c in diff(control, final) if c not in wine_own
+               and c.replace("added ", "changed ") not in wine_own]
+    return sorted(wine_own), changed
+
+
+def use_the_program(app: Path) -> Callable[[harness.Session], None]:
+    """Types into both fields, clears both, closes: everything a user does with it."""
+    def body(s: harness.Session) -> None:
+        prog = s.launch(app, CAPTION)
+        for fld in (ENTERED, REENTERED):
+            s.focus_field(CAPTION, fld)
+            s.play(harness.keystrokes(["Shift_L", "p", "a", "s", "s", "1"], start_ms=50,
+                                      hold_ms=60, gap_ms=120))
+            time.sleep(0.2)
+        if s.texts(CAPTION, [ENTERED, REENTERED]) != ["pass1", "pass1"]:
+            raise harness.HarnessError("the typing did not reach both fields")
+        if s.text(CAPTION, 1006) not in ("OK", "FAILED"):
+            raise harness.HarnessError("no verdict after typing the same text twice")
+        s.click_control(CAPTION, CLEAR_ENTERED)
+        s.click_button(CAPTION, CLEAR_REENTERED)
+        s.focus_field(CAPTION, ENTERED)
+        s.play([KeyEvent(50, True, "Escape"), KeyEvent(110, False, "Escape")])
+        if s.wait_exit(prog, timeout=15) != 0:
+            raise harness.HarnessError("the program did not exit with code 0")
+    return body
+
+
+def fresh_prefix(tools: dict[str, Path], parent: Path) -> Path:
+    """A new prefix (wineboot, about 15 s) with its server stopped, so it is on disk."""
+    prefix = parent / "prefix"
+    session_cycle(tools, prefix)
+    if not (prefix / "system.reg").is_file():
+        raise harness.HarnessError("wineboot did not create the prefix")
+    return prefix
+
+
+def main() -> int:
+    p = argparse.ArgumentParser()
+    p.add_argument("--injector", default=REPO / "build/native/tests/e2e/injector", type=Path)
+    p.add_argument("--winprobe", default=REPO / "build/win64/tests/e2e/winprobe.exe", type=Path)
+    p.add_argument("--app", default=REPO / "build/win64/app/Typrova.exe", type=Path)
+    p.add_argument("--keep", action="store_true", help="keep the temporary prefix")
+    args = p.parse_args()
+    tools = {}
+    for name in ("injector", "winprobe", "app"):
+        path = getattr(args, name)
+        if not path.is_file():
+            print(f"skipped: {name} not built ({path})", file=sys.stderr)
+            return 77
+        tools[name] = path.resolve()
+    tmp = Path(tempfile.mkdtemp(prefix="typrova-no-writes-", dir=REPO / "build"))
+    try:
+        prefix = fresh_prefix(tools, tmp)
+        wine_own, changed = changes_of(tools, prefix, use_the_program(tools["app"]))
+        print(f"Wine's own changes in a session ({len(wine_own)}), ignored:", file=sys.stderr)
+        for c in wine_own:
+            print("  " + c, file=sys.stderr)
+        if changed:
+            print(f"FAILED: the run of {tools['app'].name} changed the prefix:", file=sys.stderr)
+            for c in changed:
+                print("  " + c, file=sys.stderr)
+            return 1
+        print("no file or registry key written by the program", file=sys.stderr)
+        return 0
+    finally:
+        if args.keep:
+            print(f"prefix kept in {tmp}", file=sys.stderr)
+        else:
+            shutil.rmtree(tmp, ignore_errors=True)   # the prefix and its .lock/.log files
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,363 @@
+"""End-to-end test of Typrova.exe under Wine: types a password into both fields with real X key
+events at human-like times and checks every timing label, the score and the verdict against a
+replay of the injector's actual send times; then the slider, the "Clear" buttons and Escape.
+Exits 77 (skipped) when a tool or the program is not built.
+
+    python3 tests/e2e/test_typing.py [--injector P] [--winprobe P] [--app P] [-v]
+"""
+
+from __future__ import annotations
+
+import argparse
+import math
+import random
+import sys
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+import replay  # noqa: E402
+from harness import KeyEvent  # noqa: E402
+from replay import ENTERED, REENTERED  # noqa: E402
+
+REPO = harness.REPO
+CAPTION = "Typrova"
+TOL_MS = 3.0           # shown vs injected time, per value (see WINE-NOTES: outliers of ~2 ms)
+# Pause after the last key before the window is read: the probe is a new Wine process whose
+# start keeps the Wine server busy, and a key event still on its way would be stamped late.
+SETTLE_S = 0.3
+TOOLS: dict[str, Path] = {}
+STATS = {"max_diff": 0.0, "compared": 0, "late": 0}
+ATTEMPTS = 3
+
+PASSWORD = "Rhythm7x"
+
+
+def human_typing(word: str, seed: int, start_ms: float = 400.0, tempo: float = 1.0,
+                 overlap_at: int = 3) -> list[KeyEvent]:
+    """Key events that type word like a person: holds of 40-200 ms, pauses of 30-400 ms, a
+    capital letter with Shift (pressed before, released after the letter) and one overlap
+    (key overlap_at+1 pressed while key overlap_at is still down). Every two events are at
+    least 15 ms apart, so small delivery jitter cannot reorder them. The script opens with a
+    Shift tap into the still-empty field: it warms up Wine's keyboard path (the first key after
+    the focus changes is often late) and, at length 0, stores nothing."""
+    rng = random.Random(seed)
+    ev = [KeyEvent(50, True, "Shift_L"), KeyEvent(50 + rng.uniform(60, 90), False, "Shift_L")]
+    t = start_ms
+    for i, ch in enumerate(word):
+        hold = rng.uniform(40, 200) * tempo
+        key = ch.lower()
+        if ch.isupper():
+            ev.append(KeyEvent(t, True, "Shift_L"))
+            t += rng.uniform(40, 90)
+            ev += [KeyEvent(t, True, key), KeyEvent(t + hold, False, key)]
+            ev.append(KeyEvent(t + hold + rng.uniform(30, 70), False, "Shift_L"))
+            t = ev[-1].at_ms + rng.uniform(30, 400) * tempo
+        elif i == overlap_at:
+            nxt = word[i + 1].lower()
+            nxt_hold = rng.uniform(60, 150) * tempo
+            down_next = t + hold - rng.uniform(25, 45)     # next key goes down first ...
+            ev += [KeyEvent(t, True, key), KeyEvent(down_next, True, nxt),
+                   KeyEvent(t + hold, False, key),         # ... then this one comes up
+                   KeyEvent(down_next + nxt_hold, False, nxt)]
+            t = down_next + nxt_hold + rng.uniform(30, 400) * tempo
+        elif i == overlap_at + 1:
+            continue
+        else:
+            ev += [KeyEvent(t, True, key), KeyEvent(t + hold, False, key)]
+            t += hold + rng.uniform(30, 400) * tempo
+    ev.sort(key=lambda e: e.at_ms)
+    for a, b in zip(ev, ev[1:]):
+        assert b.at_ms - a.at_ms >= 15, (a, b)
+    return ev
+
+
+def taps(keys: list[str], start_ms: float = 300.0) -> list[KeyEvent]:
+    """A Shift warm-up, then each key pressed for 90 ms, 250 ms apart."""
+    ev = [KeyEvent(50, True, "Shift_L"), KeyEvent(130, False, "Shift_L")]
+    for i, k in enumerate(keys):
+        ev += [KeyEvent(start_ms + 250 * i, True, k), KeyEvent(start_ms + 250 * i + 90, False, k)]
+    return ev
+
+
+class TypingSession(unittest.TestCase):
+    """One program for the whole class; the steps run in the order of their names."""
+
+    session: harness.Session
+    app: harness.Program
+    model: replay.Model
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = harness.Session(TOOLS["injector"], TOOLS["winprobe"]).start()
+        try:
+            cls.app = cls.session.launch(TOOLS["app"], CAPTION)
+        except Exception:
+            cls.session.stop()
+            raise
+        # A parallel build on the same 2 cores delays key delivery by several ms; the
+        # session's X server, Wine server and the program go first.
+        harness.raise_session_priority(cls.session, [cls.app])
+        cls.model = replay.Model()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.stop()
+
+    # --- helpers ----------------------------------------------------------------------------
+
+    def type_into(self, fld: int, events: list[KeyEvent]) -> list[KeyEvent]:
+        self.session.focus_field(CAPTION, fld)
+        sent = self.session.play(events)
+        time.sleep(SETTLE_S)
+        self.assertEqual(len(sent), len(events), "the injector did not send every event")
+        self.model.play(fld, sent)
+        return sent
+
+    def type_and_check(self, fld: int, events: list[KeyEvent],
+                       clear_first: bool = False) -> tuple[dict[int, str], replay.Comparison]:
+        """Types the events and compares every label with the replay. When the only misses
+        are values off by a plausible delivery delay (see replay.LATE_MS), the typing is
+        repeated, up to ATTEMPTS times in all: a wrong value comes back every time, a late
+        event does not. clear_first: empty the field before each repeat."""
+        for attempt in range(1, ATTEMPTS + 1):
+            self.type_into(fld, events)
+            shown = self.shown()
+            cmp = self.model.compare(shown, TOL_MS)
+            STATS["compared"] += cmp.compared
+            self.assertFalse(cmp.bad, cmp.describe())
+            if cmp.ok:
+                STATS["max_diff"] = max(STATS["max_diff"], cmp.max_diff)
+                return shown, cmp
+            STATS["late"] += len(cmp.late)
+            print(f"\nattempt {attempt}: {cmp.describe()}", file=sys.stderr)
+            if clear_first:
+                self.session.click_button(CAPTION, replay.CLEAR_BUTTON[fld])
+                self.model.clear(fld)
+                time.sleep(0.1)
+        self.fail(f"timings off in all {ATTEMPTS} attempts: {cmp.describe()}")
+
+    def shown(self) -> dict[int, str]:
+        ids = sorted(self.model.labels()) + [replay.SCORE_LABEL, replay.VERDICT_LABEL,
+                                             replay.THRESHOLD_LABEL, ENTERED, REENTERED]
+        return dict(zip(ids, self.session.texts(CAPTION, ids)))
+
+    def assert_score_consistent(self, shown: dict[int, str]) -> None:
+        """The score must be what the formula gives for the program's own table (up to the
+        labels' 0.01 ms rounding) and lie within what the injected times allow when every
+        value may be off by TOL_MS; the verdict must follow the score against the threshold
+        the slider had at that release."""
+        text = self.model.fields[ENTERED].text
+        self.assertEqual(shown[ENTERED], text)
+        self.assertEqual(shown[REENTERED], text)
+        score = float(shown[replay.SCORE_LABEL])
+        values = {cid: float(shown[cid]) for cid in self.model.labels()}
+        lo, hi = replay.score_bounds_from_labels(len(text), values)
+        self.assertTrue(100 * lo - 0.006 <= score <= 100 * hi + 0.006,
+                        f"score {score} is not the formula over the shown table "
+                        f"[{100 * lo:.3f}, {100 * hi:.3f}]")
+        lo, hi = replay.similarity_bounds(self.model.scored_values(), TOL_MS)
+        self.assertTrue(100 * lo - 0.006 <= score <= 100 * hi + 0.006,
+                        f"score {score} outside [{100 * lo:.3f}, {100 * hi:.3f}] from the "
+                        f"injected times (model {self.model.score_text})")
+        verdict = shown[replay.VERDICT_LABEL]
+        threshold = self.model.threshold_pos / 100.0
+        # The shown score is rounded; the verdict compares the unrounded one.
+        if score >= threshold + 0.01:
+            self.assertEqual(verdict, "OK")
+        elif score <= threshold - 0.01:
+            self.assertEqual(verdict, "FAILED")
+        else:
+            self.assertIn(verdict, ("OK", "FAILED"))
+        print(f"\nscore {score:.2f} (replay {self.model.score_text}, bounds from injected times "
+              f"{100 * lo:.2f}..{100 * hi:.2f}), verdict {verdict}", file=sys.stderr)
+
+    # --- steps ------------------------------------------------------------------------------
+
+    def test_1_opens_empty(self):
+        shown = self.shown()
+        self.assertEqual(self.session.focused_id(CAPTION), ENTERED)
+        self.assertTrue(all(shown[c] == "0.00" for c in self.model.labels()))
+        self.assertEqual((shown[replay.SCORE_LABEL], shown[replay.VERDICT_LABEL],
+                          shown[replay.THRESHOLD_LABEL]), ("0.00", "Enter text", "50.00"))
+
+    def test_2_entered_table(self):
+        shown, cmp = self.type_and_check(ENTERED, human_typing(PASSWORD, seed=11),
+                                         clear_first=True)
+        self.assertEqual(shown[ENTERED], PASSWORD)
+        # Slot 1 holds Shift's release (after the capital R): r-up to Shift-up as Pressed.
+        # The overlapped pair "th" is released twice at length 5, so slot 4 stays 0.00 (an
+        # exact check); the other 13 shown values are timings.
+        self.assertEqual(cmp.compared, 13)
+        self.assertEqual((shown[replay.pressed_label(ENTERED, 4)],
+                          shown[replay.interval_label(ENTERED, 4)]), ("0.00", "0.00"))
+        self.assertEqual((shown[replay.SCORE_LABEL], shown[replay.VERDICT_LABEL]),
+                         ("0.00", "Enter text"))
+
+    def test_3_reentered_table_score_and_verdict(self):
+        # The same rhythm, 8 % slower: a similar typing that should pass at 50.00.
+        shown, _ = self.type_and_check(REENTERED, human_typing(PASSWORD, seed=11, tempo=1.08),
+                                       clear_first=True)
+        self.assert_score_consistent(shown)
+        self.assertEqual(shown[replay.VERDICT_LABEL], "OK")
+        self.__class__.verdict = shown[replay.VERDICT_LABEL]
+        self.__class__.score = shown[replay.SCORE_LABEL]
+
+    def test_4_slider_moves_only_the_threshold(self):
+        s = self.session
+        before = self.shown()
+        # Tab from the Re-entered field reaches the slider; the dialog takes the Tab press,
+        # so no field stamps it.
+        s.focus_field(CAPTION, REENTERED)
+        s.play([KeyEvent(50, True, "Tab"), KeyEvent(120, False, "Tab")])
+        self.assertEqual(s.focused_id(CAPTION), replay.SLIDER)
+        for key, want in (("End", "100.00"), ("Home", "0.00"), ("Right", "0.01"),
+                          ("End", "100.00")):
+            s.play([KeyEvent(20, True, key), KeyEvent(80, False, key)])
+            after = self.shown()
+            self.assertEqual(after[replay.THRESHOLD_LABEL], want, f"after {key}")
+            # Nothing else moved: not the verdict (still "OK" at a threshold of 100.00), not
+            # the score, not a timing.
+            self.assertEqual({k: v for k, v in after.items() if k != replay.THRESHOLD_LABEL},
+                             {k: v for k, v in before.items() if k != replay.THRESHOLD_LABEL})
+        self.model.set_slider(10000)
+
+    def test_5_next_stored_release_uses_the_new_threshold(self):
+        # A caret move stores the slot of the unchanged length (8) in the Entered table and
+        # re-evaluates against the threshold now at 100.00.
+        # Repeating it only stores slot 8 again.
+        shown, _ = self.type_and_check(ENTERED, taps(["Left"]))
+        self.assert_score_consistent(shown)
+        self.assertLess(float(shown[replay.SCORE_LABEL]), 100.0)
+        self.assertEqual(shown[replay.VERDICT_LABEL], "FAILED")
+
+    def test_6_clear_buttons(self):
+        s = self.session
+        reentered_before = {c: t for c, t in self.shown().items()
+                            if c in replay.table_labels(REENTERED)}
+        s.click_control(CAPTION, replay.CLEAR_BUTTON[ENTERED])   # a real mouse click
+        self.model.clear(ENTERED)
+        shown = self.shown()
+        self.assertEqual(shown[ENTERED], "")
+        self.assertTrue(all(shown[c] == "0.00" for c in replay.table_labels(ENTERED)))
+        self.assertEqual({c: shown[c] for c in reentered_before}, reentered_before)
+        self.assertEqual(shown[REENTERED], PASSWORD)
+        self.assertEqual((shown[replay.SCORE_LABEL], shown[replay.VERDICT_LABEL]),
+                         ("0.00", "Enter text"))
+        self.assertEqual(s.focused_id(CAPTION), replay.CLEAR_BUTTON[ENTERED])
+
+        s.click_button(CAPTION, replay.CLEAR_BUTTON[REENTERED])   # BM_CLICK
+        self.model.clear(REENTERED)
+        shown = self.shown()
+        self.assertEqual((shown[ENTERED], shown[REENTERED]), ("", ""))
+        self.assertTrue(all(shown[c] == "0.00" for c in self.model.labels()))
+
+        # Typing works again after clicking back into a field.
+        shown, cmp = self.type_and_check(ENTERED, taps(["a", "b", "c"]), clear_first=True)
+        self.assertEqual(shown[ENTERED], "abc")
+        self.assertEqual(cmp.compared, 5)
+
+    def test_7_escape_closes(self):
+        s = self.session
+        s.focus_field(CAPTION, REENTERED)
+        s.play([KeyEvent(50, True, "Escape"), KeyEvent(110, False, "Escape")])
+        self.assertEqual(s.wait_exit(self.app, timeout=15), 0)
+        self.assertEqual(s.probe("wait", CAPTION, "0", check=False).returncode, 1)
+
+
+class ModelChecks(unittest.TestCase):
+    """The replay rules on hand-made event streams (no Wine); they pin the rules the end-to-end
+    checks rely on."""
+
+    def play(self, m: replay.Model, fld: int, rows, new_run=False):
+        m.play(fld, [KeyEvent(t, d == "down", k, t) for t, d, k in rows], new_run=new_run)
+
+    def test_overlap_and_shift_overwrite_slots(self):
+        m = replay.Model()
+        m.stamp(-100)  # a previous event 100 ms before
+        self.play(m, ENTERED, [(0, "down", "a"), (50, "down", "b"), (80, "up", "a"),
+                               (120, "up", "b")])
+        # Both releases happen at length 2 and the second wins: interval = b down to a up,
+        # pressed = a up to b up; slot 1 keeps its zero.
+        self.assertEqual(m.fields[ENTERED].intervals[2], 30)
+        self.assertEqual(m.fields[ENTERED].pressed[2], 40)
+        self.assertEqual(m.fields[ENTERED].pressed[1], 0.0)
+        self.play(m, REENTERED, [(200, "down", "Shift_L"), (250, "down", "a"),
+                                 (300, "up", "a"), (340, "up", "Shift_L")])
+        self.assertEqual(m.fields[REENTERED].text, "A")
+        self.assertEqual((m.fields[REENTERED].intervals[1], m.fields[REENTERED].pressed[1]),
+                         (50, 40))
+
+    def test_backspace_caret_and_length_limits(self):
+        m = replay.Model()
+        m.stamp(0)
+        rows, t = [], 10
+        for ch in "abcdefghijklmnopq":       # 17 characters
+            rows += [(t, "down", ch), (t + 20, "up", ch)]
+            t += 40
+        self.play(m, ENTERED, rows)
+        f = m.fields[ENTERED]
+        self.assertEqual(f.pressed[15], 20)
+        pressed_before = list(f.pressed)
+        self.play(m, ENTERED, [(t, "down", "Left"), (t + 30, "up", "Left")])
+        self.assertEqual(f.pressed, pressed_before)   # length 17: nothing stored
+        self.play(m, ENTERED, [(t + 60, "down", "BackSpace"),
+                               (t + 75, "up", "BackSpace")])
+        self.assertEqual((f.text, f.caret), ("abcdefghijklmnoq", 15))
+        for i in range(15):
+            self.play(m, ENTERED, [(t + 100 + 40 * i, "down", "Left"),
+                                   (t + 110 + 40 * i, "up", "Left")])
+        self.play(m, ENTERED, [(t + 800, "down", "BackSpace"), (t + 810, "up", "BackSpace")])
+        self.assertEqual(f.text, "abcdefghijklmnoq")    # caret at 0: nothing deleted
+
+    def test_unknown_gaps_after_a_new_run(self):
+        m = replay.Model()
+        self.play(m, ENTERED, [(0, "down", "a"), (30, "up", "a"), (60, "down", "b"),
+                               (100, "up", "b")], new_run=True)
+        labels = m.labels()
+        # The first event's time is not trusted: key 1's pressed is unknown, key 2 is known.
+        self.assertTrue(math.isnan(labels[replay.pressed_label(ENTERED, 1)]))
+        self.assertEqual(labels[replay.pressed_label(ENTERED, 2)], 40)
+        self.assertEqual(labels[replay.interval_label(ENTERED, 2)], 30)
+
+    def test_score_examples(self):
+        def score(pe, pr, ie2=0.0, ir2=0.0):
+            z = [0.0] * 16
+            a, b, c, d = list(z), list(z), list(z), list(z)
+            a[1], a[2] = pe
+            b[1], b[2] = pr
+            c[2], d[2] = ie2, ir2
+            return replay.similarity(2, c, a, d, b)
+        self.assertAlmostEqual(score((100, 100), (100, 300), 200, 200), 1 - math.sqrt(1 / 3))
+        self.assertAlmostEqual(score((100, 100), (100, 0), 200, 200), 1 - math.sqrt(0.5))
+        self.assertAlmostEqual(score((100, 100), (100, 100), 100, 150), 0.76906, places=5)
+        self.assertAlmostEqual(score((100.9, 0.0), (100.0, 0.6)), 1.0)   # truncation first
+        self.assertTrue(math.isnan(score((0.0, 0.0), (0.0, 0.0))))
+        lo, hi = replay.similarity_bounds([(100.0, 100.0), (200.0, 150.0)], 3.0)
+        exact = 1 - math.sqrt((50 / 175) ** 2 / 2)
+        self.assertTrue(lo < exact < hi)
+
+
+def main() -> int:
+    p = argparse.ArgumentParser()
+    p.add_argument("--injector", default=REPO / "build/native/tests/e2e/injector", type=Path)
+    p.add_argument("--winprobe", default=REPO / "build/win64/tests/e2e/winprobe.exe", type=Path)
+    p.add_argument("--app", default=REPO / "build/win64/app/Typrova.exe", type=Path)
+    args, rest = p.parse_known_args()
+    for name in ("injector", "winprobe", "app"):
+        path = getattr(args, name)
+        if not path.is_file():
+            print(f"skipped: {name} not built ({path})", file=sys.stderr)
+            return 77
+        TOOLS[name] = path.resolve()
+    prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
+    print(f"max |shown - expected| {STATS['max_diff']:.3f} ms over the accepted typings; "
+          f"{STATS['compared']} values compared, {STATS['late']} late by more than {TOL_MS} ms "
+          f"(typing repeated)", file=sys.stderr)
+    return 0 if prog.result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
