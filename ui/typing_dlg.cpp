@@ -10,6 +10,7 @@
 #include "timing_grid.h"
 
 #include <string>
+#include <utility>
 
 static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX && IDM_ABOUTBOX < 0xF000,
               "the About command must leave the low four bits free and stay below SC_*");
@@ -22,14 +23,20 @@ const PerformanceCounter& performanceCounter()
     return counter;
 }
 
+// Writes the pressed value and, from key 2 on, the interval of one key position.
+void showSlot(const CWnd& dialog, const typrova::TimingSlots& slots, const TimingGridIds& grid,
+              std::size_t key)
+{
+    dialog.SetDlgItemText(grid.pressed[key], typrova::formatNumber(slots.pressed[key]));
+    if (key >= 2)
+        dialog.SetDlgItemText(grid.intervals[key], typrova::formatNumber(slots.intervals[key]));
+}
+
 // Writes one entry's 15 pressed and 14 interval values into its labels.
 void showTable(const CWnd& dialog, const typrova::TimingSlots& slots, const TimingGridIds& grid)
 {
-    for (int key = 1; key <= typrova::kMaxKeys; ++key) {
-        dialog.SetDlgItemText(grid.pressed[key], typrova::formatNumber(slots.pressed[key]));
-        if (key >= 2)
-            dialog.SetDlgItemText(grid.intervals[key], typrova::formatNumber(slots.intervals[key]));
-    }
+    for (std::size_t key = 1; key <= typrova::kMaxKeys; ++key)
+        showSlot(dialog, slots, grid, key);
 }
 
 std::string loadString(UINT id)
@@ -103,27 +110,27 @@ void CTypingDlg::stampClock()
     m_clock.stamp(m_ticks.now());
 }
 
-// Only a release that stored something rewrites the table and re-evaluates.
 void CTypingDlg::onEnteredKeyUp()
 {
-    if (recordRelease(m_entered, m_enteredSlots)) {
-        showEnteredTable();
-        refreshResult();
-    }
+    onKeyUp(m_entered, m_enteredSlots, kEnteredGrid);
 }
 
 void CTypingDlg::onReenteredKeyUp()
 {
-    if (recordRelease(m_reentered, m_reenteredSlots)) {
-        showReenteredTable();
-        refreshResult();
-    }
+    onKeyUp(m_reentered, m_reenteredSlots, kReenteredGrid);
 }
 
-// Files the clock's gaps under the field's current text length (in bytes).
-bool CTypingDlg::recordRelease(const CEdit& field, typrova::TimingSlots& slots) const
+// Files the clock's gaps under the field's current text length (in bytes). Only a release that
+// stored something updates the table and re-evaluates. A release changes one key position, so
+// only that position's labels are rewritten: every label write repaints at once, and the time
+// it takes delays the next key event.
+void CTypingDlg::onKeyUp(const CEdit& field, typrova::TimingSlots& slots, const TimingGridIds& grid)
 {
-    return m_clock.recordRelease(slots, field.GetSecretText().size());
+    const std::size_t key = field.GetSecretText().size();
+    if (!m_clock.recordRelease(slots, key))
+        return;
+    showSlot(*this, slots, grid, key);
+    refreshResult();
 }
 
 void CTypingDlg::showEnteredTable() const
@@ -152,14 +159,18 @@ void CTypingDlg::clearReentered()
     refreshResult();
 }
 
-void CTypingDlg::refreshResult() const
+void CTypingDlg::refreshResult()
 {
     const SecretText entered = m_entered.GetSecretText();
     const SecretText reentered = m_reentered.GetSecretText();
-    const typrova::Evaluation result = typrova::evaluate(
+    typrova::Evaluation result = typrova::evaluate(
         entered.view(), reentered.view(), m_enteredSlots, m_reenteredSlots, m_threshold.GetPos());
-    SetDlgItemText(IDC_VERDICT, result.verdict);
-    SetDlgItemText(IDC_SCORE, result.score);
+    // The two labels are written only when their text changes (see onKeyUp).
+    if (result.verdict != m_shown.verdict)
+        SetDlgItemText(IDC_VERDICT, result.verdict);
+    if (result.score != m_shown.score)
+        SetDlgItemText(IDC_SCORE, result.score);
+    m_shown = std::move(result);
 }
 
 // The threshold label follows the slider each time it draws; the verdict does not.

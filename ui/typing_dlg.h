@@ -7,6 +7,7 @@
 #include "dialog.h"
 #include "password_edit.h"
 #include "timing.h"
+#include "timing_grid.h"
 
 class CTypingDlg : public CDialog {
 public:
@@ -27,7 +28,7 @@ public:
     void clearEntered();
     void clearReentered();
     // Recomputes the score and the verdict from both texts and the slider position.
-    void refreshResult() const;
+    void refreshResult();
 
     const MessageMap* GetMessageMap() const override { return messageMap(); }
     static const MessageMap* messageMap();
@@ -42,7 +43,7 @@ protected:
     void OnCustomDrawThreshold(NMHDR* header, LRESULT* result);
 
 private:
-    bool recordRelease(const CEdit& field, typrova::TimingSlots& slots) const;
+    void onKeyUp(const CEdit& field, typrova::TimingSlots& slots, const TimingGridIds& grid);
 
     CReenteredEdit m_reentered;
     CEnteredEdit m_entered;
@@ -52,4 +53,5 @@ private:
     typrova::TimingSlots m_reenteredSlots;
     HICON m_hIcon;
     const typrova::TickSource& m_ticks;
+    typrova::Evaluation m_shown; // the texts the result box shows (empty before the first)
 };
