@@ -1,0 +1,234 @@
+"""Runs every Typrova benchmark in one Wine session and prints one table (also written to
+build/bench/results.md): timing accuracy against two references, cost per key, start-up time
+and executable size. bench/run.sh installs, builds and then calls this.
+
+    python3 bench/bench.py [--passwords 40] [--out build/bench/results.md]
+"""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+import math
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import accuracy  # noqa: E402
+import harness  # noqa: E402  (accuracy puts tests/e2e on the path)
+
+REPO = accuracy.REPO
+BUILD = REPO / "build"
+SIZE_LIMIT = 128 * 1024
+# DLLs that ship with Windows itself; anything else would have to be installed with the exe.
+WINDOWS_DLLS = re.compile(r"^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|"
+                          r"oleaut32|uxtheme|version|msvcrt|ucrtbase|ntdll|shlwapi|winmm|imm32|"
+                          r"api-ms-win-[a-z0-9-]+)\.dll$", re.I)
+
+
+def windows_path(path: Path) -> str:
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def ms(v: float) -> str:
+    return "n/a" if math.isnan(v) else f"{v:.2f}"
+
+
+def status(ok: bool | None) -> str:
+    return {True: "met", False: "NOT met", None: "-"}[ok]
+
+
+class Table:
+    def __init__(self) -> None:
+        self.rows: list[tuple[str, str, str, str]] = []
+
+    def add(self, measure: str, value: str, goal: str = "", ok: bool | None = None) -> None:
+        self.rows.append((measure, value, goal, status(ok) if goal else ""))
+
+    def markdown(self) -> str:
+        lines = ["| Measure | Value | Goal | Status |", "|---|---|---|---|"]
+        lines += [f"| {m} | {v} | {g} | {s} |" for m, v, g, s in self.rows]
+        return "\n".join(lines)
+
+
+def conditions(session_env: dict[str, str]) -> list[str]:
+    wine = subprocess.run([session_env["WINE"], "--version"], capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL, env=session_env).stdout.strip()
+    xvfb = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "xvfb"], capture_output=True,
+                          text=True).stdout.strip()
+    chromium = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "chromium"],
+                              capture_output=True, text=True).stdout.strip()
+    cpu = next((line.split(":", 1)[1].strip() for line in
+                Path("/proc/cpuinfo").read_text().splitlines() if line.startswith("model name")),
+               platform.processor())
+    load = " ".join(Path("/proc/loadavg").read_text().split()[:3])
+    return [f"Date: {datetime.datetime.now().astimezone().isoformat(timespec='seconds')}",
+            f"Conditions: {wine}; Xvfb {xvfb} 1280x1024x24 (display {session_env['DISPLAY']}, "
+            f"no window manager); Chromium {chromium}; {os.cpu_count()} cores ({cpu}); "
+            f"Linux {platform.release()}; load average at start {load}"]
+
+
+# --- 1. accuracy --------------------------------------------------------------------------------
+
+def accuracy_rows(table: Table, session: harness.Session, tools: accuracy.Tools,
+                  passwords: int) -> list[str]:
+    results, lateness, keystrokes = accuracy.run_all(session, tools, passwords)
+    notes = []
+    late = accuracy.summary(lateness)
+    table.add(f"Injector lateness (sent - scheduled), {int(late['n'])} events in the program's run",
+              f"median {ms(late['median'])} / p95 {ms(late['p95'])} / p99 {ms(late['p99'])} / "
+              f"max {ms(late['max'])} ms")
+    p99: dict[tuple[str, str], float] = {}
+    for name, errors in results.items():
+        for kind, values in (("holds (Pressed)", errors.pressed),
+                             ("pauses (Interval)", errors.interval)):
+            s = accuracy.summary(values)
+            p99[(name, kind)] = s["p99"]
+            goal = "p99 <= 1 ms" if name == "Typrova" else ""
+            table.add(f"Timing error {kind}, {name} (n={s['n']}, {keystrokes} keystrokes): "
+                      "median / p95 / p99 / max",
+                      f"{ms(s['median'])} / {ms(s['p95'])} / {ms(s['p99'])} / {ms(s['max'])} ms",
+                      goal, s["p99"] <= 1.0 if goal else None)
+        if errors.faults:
+            table.add(f"Faults seen in the {name} run", f"{len(errors.faults)}: "
+                      + "; ".join(errors.faults[:3]).replace("|", "/"))
+            notes += [f"{name}: {f}" for f in errors.faults]
+    for kind in ("holds (Pressed)", "pauses (Interval)"):
+        ratio = p99[("Typrova", kind)] / p99[("Chromium page", kind)]
+        table.add(f"Timing error p99 ratio Typrova / Chromium page, {kind}", f"{ratio:.2f}",
+                  "<= 1.0", ratio <= 1.0)
+    return notes
+
+
+# --- 2. cost per key -----------------------------------------------------------------------------
+
+def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
+    r = session.wine(exe, "10000", timeout=900)
+    if r.returncode != 0:
+        table.add("Cost per key release", f"bench failed ({r.returncode}): "
+                  f"{r.stderr.strip()[:200]}", "p99 < 100 us", False)
+        return
+    stats = {}
+    for line in r.stdout.splitlines():
+        parts = line.split()
+        if parts and all("=" in p for p in parts[1:]):
+            stats[parts[0]] = {k: float(v) for k, v in (p.split("=") for p in parts[1:])}
+    route = stats["keyup_route"]
+    core = stats["core_stamp_record_evaluate"]
+    table.add(f"Cost per key release, whole route (n={int(route['n'])}): median / p99",
+              f"{route['median']:.1f} / {route['p99']:.1f} us", "p99 < 100 us",
+              route["p99"] < 100.0)
+    paint = stats["keyup_route_and_paint"]
+    table.add("... including painting the changed labels (UpdateWindow): median / p99",
+              f"{paint['median']:.1f} / {paint['p99']:.1f} us")
+    share = core["median"] / route["median"]
+    table.add("... timing core (stamp + recordRelease + evaluate): median / p99; share of a "
+              "release outside the core (medians)",
+              f"{core['median']:.2f} / {core['p99']:.2f} us; {100 * (1 - share):.2f} % outside")
+    fmt, labels, reads = (stats["core_format_29_numbers"], stats["labels_29_settext"],
+                          stats["field_text_reads_3"])
+    table.add("... parts outside the core, medians: 29 x formatNumber / 29 x SetDlgItemText / "
+              "3 field text reads",
+              f"{fmt['median']:.1f} / {labels['median']:.1f} / {reads['median']:.1f} us")
+
+
+# --- 3. start-up ---------------------------------------------------------------------------------
+
+def startup_rows(table: Table, session: harness.Session, probe: Path, typrova: Path,
+                 minimal: Path, runs: int = 10) -> None:
+    targets = [f"{windows_path(typrova)}|Typrova|1007=50.00|1006=Enter text",
+               f"{windows_path(minimal)}|Minimal dialog|1066="]
+    r = session.wine(probe, str(runs), *targets, timeout=600)
+    times = {}
+    for line in r.stdout.splitlines():
+        parts = line.split()
+        if len(parts) > 2 and parts[0] == "startup":
+            times[int(parts[1])] = [float(v) for v in parts[2:]]
+    if r.returncode != 0 or len(times) != 2:
+        table.add("Start-up", f"probe failed ({r.returncode}): {r.stderr.strip()[:200]}",
+                  "<= 1.5 x minimal dialog", False)
+        return
+    med = [statistics.median(times[i]) for i in (0, 1)]
+    ratio = med[0] / med[1]
+    table.add(f"Start-up to opening state, median of {runs} (Typrova / minimal dialog)",
+              f"{med[0]:.1f} / {med[1]:.1f} ms; ratio {ratio:.2f}", "<= 1.5 x minimal dialog",
+              ratio <= 1.5)
+
+
+# --- 4. size -------------------------------------------------------------------------------------
+
+def size_rows(table: Table) -> None:
+    out_dir = BUILD / "bench" / "stripped"
+    out_dir.mkdir(parents=True, exist_ok=True)
+    for label, exe, prefix in (("Typrova.exe x86_64", BUILD / "win64/app/Typrova.exe", "x86_64"),
+                               ("Typrova.exe i686", BUILD / "win32/app/Typrova.exe", "i686"),
+                               ("minimal_dialog.exe x86_64",
+                                BUILD / "win64/bench/minimal_dialog.exe", "x86_64")):
+        if not exe.is_file():
+            table.add(f"Size, {label}", "not built", "<= 128 KB, Windows DLLs only", False)
+            continue
+        copy = out_dir / f"{prefix}-{exe.name}"
+        shutil.copyfile(exe, copy)
+        subprocess.run([f"{prefix}-w64-mingw32-strip", str(copy)], check=True)
+        size = copy.stat().st_size
+        dump = subprocess.run([f"{prefix}-w64-mingw32-objdump", "-p", str(copy)],
+                              capture_output=True, text=True, check=True).stdout
+        dlls = re.findall(r"DLL Name:\s*(\S+)", dump)
+        foreign = [d for d in dlls if not WINDOWS_DLLS.match(d)]
+        goal = "<= 128 KB, Windows DLLs only" if label.startswith("Typrova") else ""
+        table.add(f"Size stripped, {label}; imports",
+                  f"{size / 1024:.1f} KB ({size} bytes); {', '.join(dlls)}", goal,
+                  (size <= SIZE_LIMIT and not foreign) if goal else None)
+
+
+def main() -> int:
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--passwords", type=int, default=40, help="15-key passwords per target")
+    ap.add_argument("--out", type=Path, default=BUILD / "bench" / "results.md")
+    args = ap.parse_args()
+
+    tools = accuracy.Tools(BUILD / "native/tests/e2e/injector",
+                           BUILD / "win64/tests/e2e/winprobe.exe", BUILD / "win64/app/Typrova.exe",
+                           BUILD / "native/bench/xtimes", shutil.which("chromium"))
+    win_bench = BUILD / "win64" / "bench"
+    table = Table()
+    notes: list[str] = []
+    with harness.Session(tools.injector, tools.winprobe,
+                         prefix=os.environ.get("TYPROVA_WINEPREFIX",
+                                               str(BUILD / "wineprefix-bench"))) as session:
+        header = conditions(session.env)
+        print("\n".join(header), flush=True)
+        for name, step in (
+                ("accuracy", lambda: notes.extend(accuracy_rows(
+                    table, session, tools, args.passwords))),
+                ("cost per key", lambda: key_cost_rows(table, session,
+                                                       win_bench / "key_cost.exe")),
+                ("start-up", lambda: startup_rows(table, session, win_bench / "startup_probe.exe",
+                                                  tools.typrova,
+                                                  win_bench / "minimal_dialog.exe"))):
+            print(f"running: {name}", file=sys.stderr, flush=True)
+            try:
+                step()
+            except (harness.HarnessError, subprocess.SubprocessError, OSError, KeyError) as e:
+                table.add(f"{name}", f"bench failed: {e}".replace("|", "/"), "runs", False)
+    size_rows(table)
+
+    text = "\n".join(["# Typrova benchmark", ""] + [h + "  " for h in header] + ["",
+                      table.markdown(), ""])
+    if notes:
+        text += "\nFaults:\n" + "\n".join(f"- {n}" for n in notes) + "\n"
+    args.out.parent.mkdir(parents=True, exist_ok=True)
+    args.out.write_text(text)
+    print(text)
+    print(f"(written to {args.out})")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

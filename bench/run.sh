@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The one benchmark command: installs what the benchmarks need, builds what is missing, then
+# runs timing accuracy, cost per key, start-up and size, and prints one table (also written to
+# build/bench/results.md). Extra arguments go to bench/bench.py (e.g. --passwords 10).
+set -euo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+
+scripts/install-deps.sh chromium
+
+build() {
+  local preset=$1; shift
+  [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j2 --target "$@" >/dev/null
+}
+build native injector xtimes
+build win64 Typrova winprobe minimal_dialog key_cost startup_probe
+build win32 Typrova
+
+export TYPROVA_WINEPREFIX="${TYPROVA_WINEPREFIX:-$repo/build/wineprefix-bench}"
+exec python3 bench/bench.py "$@"

@@ -1,0 +1,137 @@
+"""Checks the accuracy bench's own logic without Wine or X: the typing schedule, the program's
+timing rule as the bench replays it, the matching of recorded events and the statistics.
+
+    python3 bench/test_accuracy.py
+"""
+
+from __future__ import annotations
+
+import random
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import accuracy as acc  # noqa: E402
+
+
+class Schedule(unittest.TestCase):
+    def setUp(self):
+        self.chunks = acc.make_schedule()
+
+    def test_fixed_and_large_enough(self):
+        self.assertEqual(self.chunks, acc.make_schedule(), "same seed, same schedule")
+        self.assertNotEqual(self.chunks, acc.make_schedule(seed=1))
+        chars = [k for c in self.chunks for _, d, k in c if d and acc.is_character(k)]
+        self.assertGreaterEqual(len(chars), 600)
+        for chunk in self.chunks:
+            self.assertEqual(sum(1 for _, d, k in chunk if d and acc.is_character(k)), 15)
+
+    def test_events_are_well_formed(self):
+        overlaps = shifted = 0
+        for chunk in self.chunks:
+            times = [t for t, _, _ in chunk]
+            self.assertTrue(all(b - a >= 5 for a, b in zip(times, times[1:])),
+                            "events closer than 5 ms or out of order")
+            held: dict[str, float] = {}
+            for t, down, key in chunk:
+                if down:
+                    self.assertNotIn(key, held, "a key pressed twice without release")
+                    if len([k for k in held if acc.is_character(k)]) and acc.is_character(key):
+                        overlaps += 1
+                    shifted += key == acc.SHIFT
+                    held[key] = t
+                else:
+                    hold = t - held.pop(key)
+                    if acc.is_character(key):
+                        self.assertTrue(30 <= hold <= 250 + 45 + 10 + 40, hold)
+            self.assertEqual(held, {}, "a key is left held")
+        self.assertGreater(overlaps, 10)
+        self.assertGreater(shifted, 40)
+
+    def test_pauses_in_range(self):
+        rng = random.Random(5)
+        for _ in range(50):
+            chunk = acc.make_password(rng, overlap_rate=0.0, shift_rate=0.0)
+            gaps = [chunk[i][0] - chunk[i - 1][0] for i in range(2, len(chunk), 2)]
+            self.assertTrue(all(20 <= g <= 500.01 for g in gaps), gaps)
+
+
+class TimingRule(unittest.TestCase):
+    def test_one_key_at_a_time(self):
+        events = [(0, True, "a"), (80, False, "a"), (200, True, "b"), (250, False, "b")]
+        self.assertEqual(acc.slots_from_times(events), {1: (None, 80), 2: (120, 50)})
+
+    def test_shift_release_overwrites_the_position(self):
+        # The later Shift release refiles position 2 with the last two gaps, as the window does.
+        events = [(0, True, "a"), (50, False, "a"), (100, True, "Shift_L"), (130, True, "b"),
+                  (200, False, "b"), (240, False, "Shift_L")]
+        self.assertEqual(acc.slots_from_times(events), {1: (None, 50), 2: (70, 40)})
+
+    def test_overlap_files_both_releases_under_the_new_length(self):
+        events = [(0, True, "a"), (100, True, "b"), (120, False, "a"), (180, False, "b")]
+        self.assertEqual(acc.slots_from_times(events), {2: (20, 60)})
+
+    def test_lengths_past_fifteen_store_nothing(self):
+        events = []
+        for i in range(17):
+            events += [(i * 100.0, True, "a"), (i * 100.0 + 40, False, "a")]
+        slots = acc.slots_from_times(events)
+        self.assertEqual(sorted(slots), list(range(1, 16)))
+        self.assertEqual(slots[15], (60.0, 40.0))
+
+
+class Matching(unittest.TestCase):
+    def test_compare_reports_errors_and_faults(self):
+        errors = acc.Errors()
+        sent = {1: (None, 80.0), 2: (120.0, 50.0), 3: (30.0, 40.0)}
+        shown = {1: (0.0, 80.5), 2: (119.0, 50.25), 4: (1.0, 2.0)}
+        acc.compare_slots(shown, sent, errors, "t")
+        self.assertEqual(errors.pressed, [0.5, 0.25])
+        self.assertEqual(errors.interval, [-1.0])
+        self.assertEqual(len(errors.faults), 2)
+        self.assertIn("position 3 not measured", errors.faults[0])
+        self.assertIn("position 4 measured but nothing", errors.faults[1])
+
+    def test_split_drops_a_password_with_a_lost_event(self):
+        chunks = [[(0, True, "a"), (50, False, "a")], [(0, True, "b"), (50, False, "b")]]
+        observed = [(1000, True, "a"), (1050, False, "a"), (2000, True, "b")]
+        errors = acc.Errors()
+        parts = acc.split_observed(observed, chunks, errors, "ref")
+        self.assertEqual(parts[0], observed[:2])
+        self.assertIsNone(parts[1])
+        self.assertEqual(len(errors.faults), 2)
+        self.assertIn("password 2", errors.faults[0])
+        self.assertIn("1 events missing", errors.faults[1])
+        errors = acc.Errors()
+        acc.split_observed(observed[:2] + [(2000, True, "b"), (2050, False, "b"), (9, True, "c")],
+                           chunks, errors, "ref")
+        self.assertIn("1 extra events", errors.faults[-1])
+
+    def test_summary_uses_absolute_values_and_nearest_rank(self):
+        values = [-(i + 1) / 10 for i in range(100)]  # |v| = 0.1 .. 10.0
+        s = acc.summary(values)
+        self.assertEqual((s["n"], s["median"], s["p95"], s["p99"], s["max"]),
+                         (100, 5.0, 9.5, 9.9, 10.0))
+        self.assertTrue(all(v != v for k, v in acc.summary([]).items() if k != "n"))
+
+    def test_table_read_back_from_labels(self):
+        grid = acc.fields(acc.resource_ids())
+        self.assertEqual([len(f.pressed) + len(f.intervals) for f in grid], [29, 29])
+        ids = {i for f in grid for i in [*f.pressed.values(), *f.intervals.values(), f.edit,
+                                         f.clear]}
+        self.assertEqual(len(ids), 62, "label ids must all differ")
+        f = grid[1]
+        texts = {i: "0.00" for i in [*f.pressed.values(), *f.intervals.values()]}
+        texts[f.pressed[1]] = "96.45"
+        texts[f.pressed[2]], texts[f.intervals[2]] = "69.53", "391.23"
+        self.assertEqual(acc.parse_table(f, texts), {1: (None, 96.45), 2: (391.23, 69.53)})
+
+    def test_key_names_of_the_references(self):
+        self.assertEqual([acc.browser_code(k) for k in ("q", "7", "Shift_L")],
+                         ["KeyQ", "Digit7", "ShiftLeft"])
+        self.assertEqual([acc.vk_key(v) for v in (0x51, 0x37, 0x10)], ["q", "7", "Shift_L"])
+
+
+if __name__ == "__main__":
+    unittest.main()
