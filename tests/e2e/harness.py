@@ -16,9 +16,11 @@ rules); this module runs its functions in bash and keeps the environment they ex
 
 from __future__ import annotations
 
+import argparse
 import os
 import re
 import subprocess
+import sys
 import tempfile
 import time
 from dataclasses import dataclass, field
@@ -516,3 +518,25 @@ def raise_session_priority(session: "Session", programs: Sequence["Program"] = (
                 except OSError:
                     pass
     return changed
+
+
+def tool_arguments(default_app: Path) -> argparse.ArgumentParser:
+    """A parser for the tools every end-to-end script takes (defaults: the build trees)."""
+    p = argparse.ArgumentParser()
+    p.add_argument("--injector", default=REPO / "build/native/tests/e2e/injector", type=Path)
+    p.add_argument("--winprobe", default=REPO / "build/win64/tests/e2e/winprobe.exe", type=Path)
+    p.add_argument("--app", default=default_app, type=Path)
+    return p
+
+
+def built_tools(args: argparse.Namespace) -> Optional[dict[str, Path]]:
+    """The resolved paths of the injector, the probe and the program; None after saying which
+    one is not built (the caller then exits 77, which ctest counts as skipped)."""
+    tools = {}
+    for name in ("injector", "winprobe", "app"):
+        path = getattr(args, name)
+        if not path.is_file():
+            print(f"skipped: {name} not built ({path})", file=sys.stderr)
+            return None
+        tools[name] = path.resolve()
+    return tools

@@ -16,7 +16,6 @@ without the modification times that Wine writes after each key name and as "#tim
 
 from __future__ import annotations
 
-import argparse
 import hashlib
 import os
 import re
@@ -170,19 +169,12 @@ def fresh_prefix(tools: dict[str, Path], parent: Path) -> Path:
 
 
 def main() -> int:
-    p = argparse.ArgumentParser()
-    p.add_argument("--injector", default=REPO / "build/native/tests/e2e/injector", type=Path)
-    p.add_argument("--winprobe", default=REPO / "build/win64/tests/e2e/winprobe.exe", type=Path)
-    p.add_argument("--app", default=REPO / "build/win64/app/Typrova.exe", type=Path)
+    p = harness.tool_arguments(REPO / "build/win64/app/Typrova.exe")
     p.add_argument("--keep", action="store_true", help="keep the temporary prefix")
     args = p.parse_args()
-    tools = {}
-    for name in ("injector", "winprobe", "app"):
-        path = getattr(args, name)
-        if not path.is_file():
-            print(f"skipped: {name} not built ({path})", file=sys.stderr)
-            return 77
-        tools[name] = path.resolve()
+    tools = harness.built_tools(args)
+    if tools is None:
+        return 77
     tmp = Path(tempfile.mkdtemp(prefix="typrova-no-writes-", dir=REPO / "build"))
     try:
         prefix = fresh_prefix(tools, tmp)

@@ -10,7 +10,6 @@ The ctest form is short (about 500 events); scripts/soak.sh runs a long one.
 
 from __future__ import annotations
 
-import argparse
 import random
 import sys
 import time
@@ -262,22 +261,18 @@ class Soak:
 
 
 def main() -> int:
-    p = argparse.ArgumentParser()
+    p = harness.tool_arguments(REPO / "build/win64/app/Typrova.exe")
     p.add_argument("--events", type=int, default=500)
     p.add_argument("--seed", type=int, default=None, help="default: random, printed")
-    p.add_argument("--injector", default=REPO / "build/native/tests/e2e/injector", type=Path)
-    p.add_argument("--winprobe", default=REPO / "build/win64/tests/e2e/winprobe.exe", type=Path)
-    p.add_argument("--app", default=REPO / "build/win64/app/Typrova.exe", type=Path)
     args = p.parse_args()
-    for name in ("injector", "winprobe", "app"):
-        if not getattr(args, name).is_file():
-            print(f"skipped: {name} not built ({getattr(args, name)})", file=sys.stderr)
-            return 77
+    tools = harness.built_tools(args)
+    if tools is None:
+        return 77
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
     print(f"soak: seed {seed} (rerun with --seed {seed})", file=sys.stderr)
-    with harness.Session(args.injector.resolve(), args.winprobe.resolve()) as session:
+    with harness.Session(tools["injector"], tools["winprobe"]) as session:
         harness.set_autorepeat(session.display, REPEAT_DELAY_MS, REPEAT_INTERVAL_MS)
-        soak = Soak(session, args.app.resolve(), seed)
+        soak = Soak(session, tools["app"], seed)
         try:
             soak.run(args.events)
         except harness.HarnessError as e:

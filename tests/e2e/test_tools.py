@@ -9,7 +9,6 @@ build/win64/bench/minimal_dialog.exe. Prints the injector's send-time distributi
 
 from __future__ import annotations
 
-import argparse
 import fcntl
 import os
 import string
@@ -240,17 +239,11 @@ class Closing(WithSession):
 
 
 def main() -> int:
-    p = argparse.ArgumentParser()
-    p.add_argument("--injector", default=REPO / "build/native/tests/e2e/injector", type=Path)
-    p.add_argument("--winprobe", default=REPO / "build/win64/tests/e2e/winprobe.exe", type=Path)
-    p.add_argument("--app", default=REPO / "build/win64/bench/minimal_dialog.exe", type=Path)
-    args, rest = p.parse_known_args()
-    for name in ("injector", "winprobe", "app"):
-        path = getattr(args, name)
-        if not path.is_file():
-            print(f"skipped: {name} not built ({path})", file=sys.stderr)
-            return 77
-        TOOLS[name] = path.resolve()
+    args, rest = harness.tool_arguments(REPO / "build/win64/bench/minimal_dialog.exe").parse_known_args()
+    tools = harness.built_tools(args)
+    if tools is None:
+        return 77
+    TOOLS.update(tools)
     prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
     return 0 if prog.result.wasSuccessful() else 1
 

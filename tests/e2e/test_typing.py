@@ -8,7 +8,6 @@ Exits 77 (skipped) when a tool or the program is not built.
 
 from __future__ import annotations
 
-import argparse
 import math
 import random
 import sys
@@ -341,17 +340,11 @@ class ModelChecks(unittest.TestCase):
 
 
 def main() -> int:
-    p = argparse.ArgumentParser()
-    p.add_argument("--injector", default=REPO / "build/native/tests/e2e/injector", type=Path)
-    p.add_argument("--winprobe", default=REPO / "build/win64/tests/e2e/winprobe.exe", type=Path)
-    p.add_argument("--app", default=REPO / "build/win64/app/Typrova.exe", type=Path)
-    args, rest = p.parse_known_args()
-    for name in ("injector", "winprobe", "app"):
-        path = getattr(args, name)
-        if not path.is_file():
-            print(f"skipped: {name} not built ({path})", file=sys.stderr)
-            return 77
-        TOOLS[name] = path.resolve()
+    args, rest = harness.tool_arguments(REPO / "build/win64/app/Typrova.exe").parse_known_args()
+    tools = harness.built_tools(args)
+    if tools is None:
+        return 77
+    TOOLS.update(tools)
     prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
     print(f"max |shown - expected| {STATS['max_diff']:.3f} ms over the accepted typings; "
           f"{STATS['compared']} values compared, {STATS['late']} late by more than {TOL_MS} ms "
