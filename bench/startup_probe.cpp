@@ -36,9 +36,9 @@ std::vector<std::string> split(const std::string& s, char separator)
     }
 }
 
-bool parseTarget(const std::string& spec, Target& target)
+bool parseTarget(const std::string& argument, Target& target)
 {
-    const std::vector<std::string> parts = split(spec, '|');
+    const std::vector<std::string> parts = split(argument, '|');
     if (parts.size() < 2 || parts[0].empty() || parts[1].empty())
         return false;
     target.exe = parts[0];
