@@ -540,3 +540,15 @@ def built_tools(args: argparse.Namespace) -> Optional[dict[str, Path]]:
             return None
         tools[name] = path.resolve()
     return tools
+
+
+def start_with_program(injector: Path, winprobe: Path, exe: Path,
+                       caption: str) -> tuple["Session", "Program"]:
+    """Starts a session and launches `exe` in it, waiting for its window; the session is
+    stopped again if the program does not come up."""
+    session = Session(injector, winprobe).start()
+    try:
+        return session, session.launch(exe, caption)
+    except Exception:
+        session.stop()
+        raise

@@ -110,12 +110,8 @@ class WithSession(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = harness.Session(TOOLS["injector"], TOOLS["winprobe"]).start()
-        try:
-            cls.app = cls.session.launch(TOOLS["app"], CAPTION)
-        except Exception:
-            cls.session.stop()
-            raise
+        cls.session, cls.app = harness.start_with_program(
+            TOOLS["injector"], TOOLS["winprobe"], TOOLS["app"], CAPTION)
 
     @classmethod
     def tearDownClass(cls):

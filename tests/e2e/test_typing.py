@@ -90,12 +90,8 @@ class TypingSession(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = harness.Session(TOOLS["injector"], TOOLS["winprobe"]).start()
-        try:
-            cls.app = cls.session.launch(TOOLS["app"], CAPTION)
-        except Exception:
-            cls.session.stop()
-            raise
+        cls.session, cls.app = harness.start_with_program(
+            TOOLS["injector"], TOOLS["winprobe"], TOOLS["app"], CAPTION)
         # A parallel build on the same 2 cores delays key delivery by several ms; the
         # session's X server, Wine server and the program go first.
         harness.raise_session_priority(cls.session, [cls.app])
