@@ -261,25 +261,29 @@ int cmdFocus(const char* caption) {
     return kExitOk;
 }
 
-int cmdRect(const char* caption, const char* idText) {
+// The window `caption`, or its control `idText` when one is given; nullptr (said) if absent.
+HWND requireTarget(const char* caption, const char* idText) {
     HWND top = requireWindow(caption);
-    if (!top)
-        return kExitNotFound;
-    HWND target = idText ? requireChild(top, idText) : top;
+    if (!top || !idText)
+        return top;
+    return requireChild(top, idText);
+}
+
+int cmdRect(const char* caption, const char* idText) {
+    HWND target = requireTarget(caption, idText);
     if (!target)
         return kExitNotFound;
     RECT r{};
-    if (!GetWindowRect(target, &r))
+    if (!GetWindowRect(target, &r)) {
+        std::fprintf(stderr, "winprobe: GetWindowRect failed (%lu)\n", static_cast<unsigned long>(GetLastError()));
         return kExitNotFound;
+    }
     printRect(r);
     return kExitOk;
 }
 
 int cmdPost(const char* caption, const char* idText, UINT message) {
-    HWND top = requireWindow(caption);
-    if (!top)
-        return kExitNotFound;
-    HWND target = idText ? requireChild(top, idText) : top;
+    HWND target = requireTarget(caption, idText);
     if (!target)
         return kExitNotFound;
     if (!PostMessageA(target, message, 0, 0)) {
