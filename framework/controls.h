@@ -6,7 +6,14 @@
 
 #include <commctrl.h>
 
-class CEdit : public CWnd {};
+class CEdit : public CWnd {
+public:
+    // Empties the control without leaving its old text behind in the control's memory: an
+    // edit control emptied at once only writes a terminator at the start of its buffer, and
+    // the rest of the old text stays there. Overwriting the text with as many filler
+    // characters first replaces every character in place.
+    void EraseText() const;
+};
 
 class CSliderCtrl : public CWnd {
 public:

@@ -1,8 +1,9 @@
 // CWnd wrappers and the subclass procedure that routes a control's messages after its own
-// processing.
+// processing; the edit control's erase.
 #include "wnd.h"
 
 #include "callback_guard.h"
+#include "controls.h"
 #include "gdi.h"
 
 #include <commctrl.h>
@@ -92,4 +93,14 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND window, UINT message, WPARAM wParam, LP
         return self->RouteMessage(context);
     });
     return result;
+}
+
+void CEdit::EraseText() const
+{
+    const int length = ::GetWindowTextLengthA(m_hWnd);
+    if (length > 0) {
+        const std::string filler(static_cast<std::size_t>(length), '*');
+        ::SetWindowTextA(m_hWnd, filler.c_str());
+    }
+    ::SetWindowTextA(m_hWnd, "");
 }

@@ -145,7 +145,7 @@ void CTypingDlg::showReenteredTable() const
 
 void CTypingDlg::clearEntered()
 {
-    m_entered.SetWindowText("");
+    m_entered.EraseText();
     typrova::clear(m_enteredSlots);
     showEnteredTable();
     refreshResult();
@@ -153,7 +153,7 @@ void CTypingDlg::clearEntered()
 
 void CTypingDlg::clearReentered()
 {
-    m_reentered.SetWindowText("");
+    m_reentered.EraseText();
     typrova::clear(m_reenteredSlots);
     showReenteredTable();
     refreshResult();

@@ -1,0 +1,149 @@
+"""End-to-end test that Typrova leaves no copy of a password in its memory: a password with
+capitals and digits is typed by the key injector into the first field, Tab, the same into the
+second, then both "Clear" buttons are pressed; the program's memory is read from outside
+(/proc/PID/mem of its Wine process) at each step. While the password is in the fields the
+only copies allowed are the edit controls' own UTF-16 buffers (no ANSI copy at all); after
+both "Clear" no copy and no long piece of one may be left. Exits 77 (skipped) when a tool or
+the program is not built.
+
+    python3 tests/e2e/test_memory.py [--injector P] [--winprobe P] [--app P] [-v]
+
+The fields' texts are never read through the probe: a cross-process WM_GETTEXT makes the
+program copy the text into a reply buffer of its own, which would be a copy this test put
+there itself.
+"""
+
+from __future__ import annotations
+
+import random
+import string
+import sys
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+import memscan  # noqa: E402
+import replay  # noqa: E402
+from harness import KeyEvent  # noqa: E402
+from replay import ENTERED, REENTERED  # noqa: E402
+
+REPO = harness.REPO
+CAPTION = "Typrova"
+TOOLS: dict[str, Path] = {}
+LENGTH = 14
+# A piece of the password of 8 characters or more counts as a copy after "Clear" (a buffer
+# emptied by writing a terminator at its start still holds everything after it). It always
+# contains one of the 6-character pieces that start every 3 characters, which are what the
+# scan looks for.
+PIECE, STRIDE = 6, 3
+
+
+def make_password(rng: random.Random) -> str:
+    """LENGTH characters from letters and digits, with at least three capitals and three
+    digits, no character twice (so a piece of it cannot match another piece)."""
+    while True:
+        chars = rng.sample(string.ascii_letters + string.digits, LENGTH)
+        if sum(c.isupper() for c in chars) >= 3 and sum(c.isdigit() for c in chars) >= 3:
+            return "".join(chars)
+
+
+def typing(text: str, start_ms: float) -> tuple[list[KeyEvent], float]:
+    """Each character pressed for 50 ms, 110 ms apart; Shift around each capital."""
+    ev, t = [], start_ms
+    for ch in text:
+        key = ch.lower()
+        if ch.isupper():
+            ev += [KeyEvent(t, True, "Shift_L"), KeyEvent(t + 25, True, key),
+                   KeyEvent(t + 75, False, key), KeyEvent(t + 95, False, "Shift_L")]
+            t += 140
+        else:
+            ev += [KeyEvent(t, True, key), KeyEvent(t + 50, False, key)]
+            t += 110
+    return ev, t
+
+
+def needles(password: str) -> dict[str, bytes]:
+    out = {f"{form} copy": data for form, data in memscan.encodings(password).items()}
+    starts = sorted(set(range(0, len(password) - PIECE + 1, STRIDE)) | {len(password) - PIECE})
+    for i in starts:
+        for form, data in memscan.encodings(password[i:i + PIECE]).items():
+            out[f"{form} piece {i}"] = data
+    return out
+
+
+class NoPasswordLeftBehind(unittest.TestCase):
+
+    def test_copies_while_typed_and_after_clear(self):
+        seed = random.randrange(1 << 30)
+        password = make_password(random.Random(seed))
+        print(f"\npassword {password!r} (seed {seed})", file=sys.stderr)
+        look_for = needles(password)
+        session, app = harness.start_with_program(
+            TOOLS["injector"], TOOLS["winprobe"], TOOLS["app"], CAPTION)
+        try:
+            harness.raise_session_priority(session, [app])
+
+            def scan(step: str) -> memscan.ScanResult:
+                t0 = time.monotonic()
+                r = memscan.scan(app.pid, look_for)
+                pieces = {form: len({h.address for name, hs in r.hits.items()
+                                     if name.startswith(f"{form} piece") for h in hs})
+                          for form in ("ansi", "utf16")}
+                print(f"{step}: {r.count('ansi copy')} ANSI and {r.count('utf16 copy')} UTF-16 "
+                      f"copies; {pieces['ansi']} ANSI and {pieces['utf16']} UTF-16 places with "
+                      f"a {PIECE}-character piece ({r.bytes_read >> 20} MiB in "
+                      f"{r.mappings_read} mappings, {r.mappings_skipped} refused, "
+                      f"{time.monotonic() - t0:.1f} s)", file=sys.stderr)
+                return r
+
+            before = scan("before typing")
+            self.assertEqual(sum(len(h) for h in before.hits.values()), 0,
+                             "the password is in memory before it was typed")
+            self.assertGreater(before.bytes_read, 1 << 20)
+
+            session.focus_field(CAPTION, ENTERED)
+            first, t = typing(password, 300)
+            second, _ = typing(password, t + 300)
+            tab = [KeyEvent(t + 50, True, "Tab"), KeyEvent(t + 110, False, "Tab")]
+            sent = session.play(first + tab + second)
+            self.assertEqual(len(sent), len(first) + len(tab) + len(second))
+            time.sleep(0.3)
+            # Equal texts give a verdict; the Tab moved the focus to the second field.
+            verdict = session.text(CAPTION, replay.VERDICT_LABEL)
+            self.assertIn(verdict, ("OK", "FAILED"), "the two fields do not hold equal texts")
+            self.assertEqual(session.focused_id(CAPTION), REENTERED)
+
+            typed = scan("typed in both fields")
+            self.assertEqual(typed.count("ansi copy"), 0,
+                             [h.mapping for h in typed.hits["ansi copy"]])
+            # The two edit controls hold the text as UTF-16; that the scan finds them shows it
+            # reads the memory where a copy would be.
+            self.assertGreaterEqual(typed.count("utf16 copy"), 2)
+
+            session.click_button(CAPTION, replay.CLEAR_BUTTON[ENTERED])
+            session.click_button(CAPTION, replay.CLEAR_BUTTON[REENTERED])
+            time.sleep(0.3)
+            self.assertEqual(session.texts(CAPTION, [ENTERED, REENTERED]), ["", ""])
+            cleared = scan("after both Clear")
+            left = {name: [f"0x{h.address:x} in {h.mapping}" for h in hs]
+                    for name, hs in cleared.hits.items() if hs}
+            self.assertEqual(left, {}, "pieces of the password are left after both Clear")
+            self.assertEqual(session.close(app), 0)
+        finally:
+            session.stop()
+
+
+def main() -> int:
+    args, rest = harness.tool_arguments(REPO / "build/win64/app/Typrova.exe").parse_known_args()
+    tools = harness.built_tools(args)
+    if tools is None:
+        return 77
+    TOOLS.update(tools)
+    prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
+    return 0 if prog.result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
