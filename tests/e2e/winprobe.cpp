@@ -9,6 +9,12 @@
 //   winprobe rect  <caption> [<id>]         screen rectangle: left top right bottom
 //   winprobe click <caption> <id>           posts BM_CLICK to the control
 //   winprobe close <caption>                posts WM_CLOSE to the window
+//   winprobe syscommand <caption> <command> posts WM_SYSCOMMAND (e.g. 0x10, the About item)
+//   winprobe send  <caption> <id> <message> [wParam [lParam]]
+//                                           sends a message that carries no pointer (an
+//                                           id of 0 means the window itself); prints the result
+//   winprobe clip  <count>                  puts <count> characters (a..z repeated) on the
+//                                           clipboard as text
 //
 // Exit codes: 0 ok, 1 window or control not found (or timeout), 2 bad usage.
 // Texts are escaped (\t, \n, \r, \\, \xNN for other control bytes) so that one text is one
@@ -19,6 +25,7 @@
 #include <io.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -293,6 +300,69 @@ int cmdPost(const char* caption, const char* idText, UINT message) {
     return kExitOk;
 }
 
+int cmdSysCommand(const char* caption, const char* commandText) {
+    long command = 0;
+    if (!parseInt(commandText, 0, 0xFFFF, command))
+        return kExitUsage;
+    HWND top = requireWindow(caption);
+    if (!top)
+        return kExitNotFound;
+    if (!PostMessageA(top, WM_SYSCOMMAND, static_cast<WPARAM>(command), 0)) {
+        std::fprintf(stderr, "winprobe: PostMessage failed (%lu)\n", static_cast<unsigned long>(GetLastError()));
+        return kExitNotFound;
+    }
+    return kExitOk;
+}
+
+int cmdSend(const char* caption, const char* idText, int count, char** values) {
+    long numbers[3] = {0, 0, 0};
+    for (int i = 0; i < count; ++i)
+        if (!parseInt(values[i], i == 0 ? 0 : LONG_MIN, i == 0 ? 0xFFFF : LONG_MAX, numbers[i]))
+            return kExitUsage;
+    HWND target = requireTarget(caption, std::strcmp(idText, "0") == 0 ? nullptr : idText);
+    if (!target)
+        return kExitNotFound;
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(target, static_cast<UINT>(numbers[0]), static_cast<WPARAM>(numbers[1]),
+                             static_cast<LPARAM>(numbers[2]), SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result)) {
+        std::fprintf(stderr, "winprobe: the window did not answer\n");
+        return kExitNotFound;
+    }
+    std::printf("%lld\n", static_cast<long long>(static_cast<LONG_PTR>(result)));
+    return kExitOk;
+}
+
+// The clipboard keeps the text after this process ends: it belongs to the system once set.
+int cmdClip(const char* countText) {
+    long count = 0;
+    if (!parseInt(countText, 0, 100000000, count))
+        return kExitUsage;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(count) + 1);
+    char* text = memory ? static_cast<char*>(GlobalLock(memory)) : nullptr;
+    if (!text) {
+        std::fprintf(stderr, "winprobe: no memory for %ld characters\n", count);
+        return kExitNotFound;
+    }
+    for (long i = 0; i < count; ++i)
+        text[i] = static_cast<char>('a' + i % 26);
+    text[count] = '\0';
+    GlobalUnlock(memory);
+    if (!OpenClipboard(nullptr)) {
+        GlobalFree(memory);
+        std::fprintf(stderr, "winprobe: cannot open the clipboard (%lu)\n", static_cast<unsigned long>(GetLastError()));
+        return kExitNotFound;
+    }
+    EmptyClipboard();
+    const bool set = SetClipboardData(CF_TEXT, memory) != nullptr;
+    CloseClipboard();
+    if (!set) {
+        GlobalFree(memory);
+        std::fprintf(stderr, "winprobe: SetClipboardData failed\n");
+        return kExitNotFound;
+    }
+    return kExitOk;
+}
+
 int usage() {
     std::fprintf(stderr,
                  "usage: winprobe wait <caption> [timeout_ms]\n"
@@ -301,7 +371,10 @@ int usage() {
                  "       winprobe focus <caption>\n"
                  "       winprobe rect <caption> [<id>]\n"
                  "       winprobe click <caption> <id>\n"
-                 "       winprobe close <caption>\n");
+                 "       winprobe close <caption>\n"
+                 "       winprobe syscommand <caption> <command>\n"
+                 "       winprobe send <caption> <id> <message> [wParam [lParam]]\n"
+                 "       winprobe clip <count>\n");
     return kExitUsage;
 }
 
@@ -332,6 +405,12 @@ int main(int argc, char** argv) {
         rc = cmdPost(caption, argv[3], BM_CLICK);
     } else if (cmd == "close" && argc == 3) {
         rc = cmdPost(caption, nullptr, WM_CLOSE);
+    } else if (cmd == "syscommand" && argc == 4) {
+        rc = cmdSysCommand(caption, argv[3]);
+    } else if (cmd == "send" && argc >= 5 && argc <= 7) {
+        rc = cmdSend(caption, argv[3], argc - 4, argv + 4);
+    } else if (cmd == "clip" && argc == 3) {
+        rc = cmdClip(argv[2]);
     } else {
         return usage();
     }
