@@ -281,7 +281,7 @@ class Hostile(unittest.TestCase):
 
     def test_4_burst_of_auto_repeated_presses(self):
         s = self.session
-        delay_ms, interval_ms, repeats = 100, 4, 2000
+        delay_ms, interval_ms, repeats = 100, 3, 2000
         saved = harness.get_autorepeat(s.display)
         harness.set_autorepeat(s.display, delay_ms, interval_ms)
         try:

@@ -1,0 +1,126 @@
+"""End-to-end test of Typrova's window at 100 %, 150 % and 200 % (96, 144 and 192 DPI): for each
+scale, the Windows-side fit check (tests/win/fit_tests.cpp) measures the real dialogs inside
+its own process (every text against its control in the control's font, overlaps, bounds), then
+the real program is started, a password typed into both fields, and the window saved as a
+picture. The window must grow with the scale. Runs in a prefix of its own (a hard-linked copy
+of the build's prefix) whose LogPixels is set for each scale. Exits 77 (skipped) when a tool or
+the program is not built.
+
+    python3 tests/e2e/test_scale.py [--screenshots DIR] [--injector P] [--winprobe P] [--app P]
+        [--fit-tests P]
+"""
+
+from __future__ import annotations
+
+import re
+import shutil
+import sys
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+import replay  # noqa: E402
+from replay import ENTERED, REENTERED  # noqa: E402
+from test_typing import human_typing  # noqa: E402
+
+REPO = harness.REPO
+CAPTION = "Typrova"
+SCALES = (96, 144, 192)
+PASSWORD = "Rhythm7xQuiet4K"  # 15 characters: both tables full
+TOOLS: dict[str, Path] = {}
+OPTIONS: dict[str, Path] = {}
+MAIN_PREFIX = REPO / "build" / "wineprefix"
+SCALE_PREFIX = REPO / "build" / "wineprefix-scale"
+
+
+def scale_prefix() -> Path:
+    """A prefix for this test only, so that a run cut short cannot leave another test's prefix
+    at a different scale. Made once from the build's prefix (booted first if need be) with
+    hard links; the registry files, which Wine rewrites, are real copies."""
+    if (SCALE_PREFIX / "system.reg").is_file():
+        return SCALE_PREFIX
+    if not (MAIN_PREFIX / "system.reg").is_file():
+        harness.Session(TOOLS["injector"], TOOLS["winprobe"]).start().stop()
+    partial = SCALE_PREFIX.with_name(SCALE_PREFIX.name + ".partial")
+    shutil.rmtree(partial, ignore_errors=True)
+    shutil.copytree(MAIN_PREFIX, partial, symlinks=True, copy_function=_link,
+                    ignore=shutil.ignore_patterns("wineserver"))
+    for reg in partial.glob("*.reg"):
+        data = reg.read_bytes()
+        reg.unlink()
+        reg.write_bytes(data)
+    partial.rename(SCALE_PREFIX)
+    return SCALE_PREFIX
+
+
+def _link(src: str, dst: str) -> None:
+    try:
+        Path(dst).hardlink_to(src)
+    except OSError:
+        shutil.copy2(src, dst)
+
+
+class Scales(unittest.TestCase):
+
+    def test_fits_and_grows_at_each_scale(self):
+        out_dir = OPTIONS["screenshots"]
+        with harness.Session(TOOLS["injector"], TOOLS["winprobe"], prefix=scale_prefix()) as s:
+            widths = {}
+            for dpi in SCALES:
+                with self.subTest(dpi=dpi):
+                    r = s.wine("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                               "/t", "REG_DWORD", "/d", str(dpi), "/f")
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    fit = s.wine(OPTIONS["fit_tests"], timeout=120)
+                    lines = [ln for ln in fit.stdout.splitlines()
+                             if " DPI: " in ln or "Failure" in ln or ": control" in ln
+                             or "overlap" in ln and "overlaps" not in ln]
+                    print("\n" + "\n".join(lines), file=sys.stderr)
+                    self.assertEqual(fit.returncode, 0, fit.stdout[-3000:])
+                    seen = {int(m.group(1)) for m in re.finditer(r" at (\d+) DPI:", fit.stdout)}
+                    self.assertEqual(seen, {dpi}, "the dialogs did not run at the scale set")
+
+                    app = s.launch(TOOLS["app"], CAPTION)
+                    s.focus_field(CAPTION, ENTERED)
+                    s.play(human_typing(PASSWORD, seed=5, tempo=0.5, overlap_at=len(PASSWORD)))
+                    s.focus_field(CAPTION, REENTERED)
+                    s.play(human_typing(PASSWORD, seed=5, tempo=0.55, overlap_at=len(PASSWORD)))
+                    time.sleep(0.3)
+                    self.assertIn(s.text(CAPTION, replay.VERDICT_LABEL), ("OK", "FAILED"))
+                    left, top, right, bottom = s.rect(CAPTION)
+                    widths[dpi] = right - left
+                    shot = s.screenshot(CAPTION, out_dir / f"typrova-{dpi}dpi.png")
+                    print(f"{dpi} DPI: window {right - left}x{bottom - top}, picture {shot}",
+                          file=sys.stderr)
+                    self.assertEqual(s.close(app), 0)
+            s.wine("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
+                   "REG_DWORD", "/d", "96", "/f")
+        # The window is laid out at the scale: 150 % and 200 % of its width at 96 DPI (the
+        # frame and rounding of dialog units allow a few per cent).
+        for dpi in SCALES[1:]:
+            self.assertAlmostEqual(widths[dpi] / widths[96], dpi / 96, delta=0.05,
+                                   msg=f"window width at {dpi} DPI: {widths}")
+
+
+def main() -> int:
+    p = harness.tool_arguments(REPO / "build/win64/app/Typrova.exe")
+    p.add_argument("--fit-tests", type=Path,
+                   default=REPO / "build/win64/tests/win/fit_tests.exe")
+    p.add_argument("--screenshots", type=Path, default=REPO / "build/scale")
+    args, rest = p.parse_known_args()
+    tools = harness.built_tools(args)
+    if tools is None:
+        return 77
+    if not args.fit_tests.is_file():
+        print(f"skipped: fit_tests not built ({args.fit_tests})", file=sys.stderr)
+        return 77
+    TOOLS.update(tools)
+    OPTIONS.update(fit_tests=args.fit_tests.resolve(), screenshots=args.screenshots.resolve())
+    prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
+    return 0 if prog.result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
