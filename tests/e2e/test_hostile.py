@@ -17,7 +17,7 @@ import sys
 import time
 import unittest
 from pathlib import Path
-from typing import Callable, Iterable, Optional
+from typing import Callable, Iterable
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
