@@ -5,10 +5,10 @@
 
 CTypingApp theApp;
 
-const MessageMap* CTypingApp::messageMap()
+const MessageMap* CTypingApp::GetMessageMap() const
 {
     static constexpr MessageEntry entries[] = {
-        onCommand<&CWinApp::OnHelp>(ID_HELP),
+        handle<&CWinApp::OnHelp>(onCommand(ID_HELP)),
     };
     static constexpr MessageMap map = makeMessageMap(nullptr, entries);
     return &map;

@@ -8,6 +8,5 @@ class CTypingApp : public CWinApp {
 public:
     BOOL InitInstance() override;
 
-    const MessageMap* GetMessageMap() const override { return messageMap(); }
-    static const MessageMap* messageMap();
+    const MessageMap* GetMessageMap() const override;
 };

@@ -5,12 +5,39 @@
 #include "callback_guard.h"
 
 #include <algorithm>
-#include <utility>
+
+namespace {
+struct ChildList {
+    HWND parent;
+    std::vector<std::pair<int, HWND>>& children;
+};
+
+BOOL CALLBACK listChild(HWND child, LPARAM list)
+{
+    auto& [parent, children] = *reinterpret_cast<ChildList*>(list);
+    if (GetAncestor(child, GA_PARENT) == parent) // direct children only, as GetDlgItem
+        children.emplace_back(GetDlgCtrlID(child), child);
+    return TRUE;
+}
+} // namespace
+
+HWND CDataExchange::control(int id)
+{
+    if (!m_listed) {
+        m_listed = true;
+        ChildList list{dialog.GetSafeHwnd(), m_children};
+        EnumChildWindows(dialog.GetSafeHwnd(), listChild, reinterpret_cast<LPARAM>(&list));
+    }
+    for (const auto& [childId, child] : m_children)
+        if (childId == id)
+            return child;
+    return nullptr;
+}
 
 void DDX_Control(CDataExchange& exchange, int id, CWnd& control)
 {
     if (!control.GetSafeHwnd())
-        control.SubclassWindow(exchange.dialog.GetDlgItem(id));
+        control.SubclassWindow(exchange.control(id));
 }
 
 INT_PTR dialogProcResult(HWND dialog, UINT message, LRESULT result)
@@ -35,11 +62,11 @@ INT_PTR dialogProcResult(HWND dialog, UINT message, LRESULT result)
     }
 }
 
-const MessageMap* CDialog::messageMap()
+const MessageMap* CDialog::GetMessageMap() const
 {
     static constexpr MessageEntry entries[] = {
-        onClicked<&CDialog::OnOK>(IDOK),
-        onClicked<&CDialog::OnCancel>(IDCANCEL),
+        handle<&CDialog::OnOK>(onClicked(IDOK)),
+        handle<&CDialog::OnCancel>(onClicked(IDCANCEL)),
     };
     static constexpr MessageMap map = makeMessageMap(nullptr, entries);
     return &map;
@@ -57,12 +84,6 @@ INT_PTR CDialog::DoModal()
 void CDialog::EndDialog(INT_PTR result) const
 {
     ::EndDialog(m_hWnd, result);
-}
-
-void CDialog::Default()
-{
-    if (m_current)
-        m_current->declined = true;
 }
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -93,21 +114,13 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 {
     const HWND window = m_hWnd;
     MessageContext context{message, wParam, lParam};
-    bool handled;
-    {
-        // Handlers may send messages that come back here; each level keeps its own context.
-        struct CurrentMessage {
-            MessageContext*& slot;
-            MessageContext* outer;
-            ~CurrentMessage() { slot = outer; }
-        } current{m_current, std::exchange(m_current, &context)};
-
-        handled = RouteMessage(context);
-        // Commands the dialog does not take go on to the application object.
-        if (!handled && message == WM_COMMAND)
-            if (CWinApp* app = AfxGetApp())
-                handled = app->RouteMessage(context);
-    }
+    // The dialog manager calls this procedure before its own processing, which runs when the
+    // procedure returns FALSE: every dialog entry is an Instead entry.
+    bool handled = RouteCurrent(context, When::Instead);
+    // Commands the dialog does not take go on to the application object.
+    if (!handled && message == WM_COMMAND)
+        if (CWinApp* app = AfxGetApp())
+            handled = app->RouteMessage(context);
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(window, DWLP_USER, 0);
         m_hWnd = nullptr;

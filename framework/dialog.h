@@ -6,19 +6,33 @@
 
 #include <windows.h>
 
+#include <utility>
+#include <vector>
+
 class CDialog;
 
-// What DoDataExchange works with: the dialog whose controls are being bound.
-struct CDataExchange {
+// What DoDataExchange works with: the dialog whose controls are being bound, and their handles,
+// listed once (each GetDlgItem would ask the window manager for the whole list again).
+class CDataExchange {
+public:
+    explicit CDataExchange(CDialog& dialog) : dialog(dialog) {}
+    // The handle of the dialog's child with identifier `id`, or nullptr.
+    HWND control(int id);
+
     CDialog& dialog;
+
+private:
+    std::vector<std::pair<int, HWND>> m_children; // id, handle; in template order
+    bool m_listed = false;
 };
 
 // Binds control `id` of the dialog to `control`, subclassing it into that object.
 void DDX_Control(CDataExchange& exchange, int id, CWnd& control);
 
 // The value a dialog procedure returns for a handled message. Most messages return TRUE and
-// pass their result through DWLP_MSGRESULT; a few return the result itself. See "DialogProc
-// callback function" in the Win32 documentation.
+// pass their result through DWLP_MSGRESULT (a custom-draw answer such as CDRF_NOTIFYITEMDRAW
+// included); a few return the result itself (WM_INITDIALOG, WM_QUERYDRAGICON, WM_CTLCOLOR*...).
+// https://learn.microsoft.com/windows/win32/api/winuser/nc-winuser-dlgproc
 INT_PTR dialogProcResult(HWND dialog, UINT message, LRESULT result);
 
 class CDialog : public CWnd {
@@ -39,16 +53,11 @@ public:
     // Called for the Cancel button, the Escape key and the Close command.
     virtual void OnCancel() { EndDialog(IDCANCEL); }
 
-    const MessageMap* GetMessageMap() const override { return messageMap(); }
-    static const MessageMap* messageMap();
+    const MessageMap* GetMessageMap() const override;
 
 protected:
     // Called before OnInitDialog to bind controls to their C++ objects (DDX_Control).
     virtual void DoDataExchange(CDataExchange&) {}
-
-    // From a message handler: leave the current message to the dialog manager's default
-    // processing, which runs as soon as the handler returns.
-    void Default();
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -59,5 +68,4 @@ private:
 
     UINT m_templateId;
     CWnd* m_parent;
-    MessageContext* m_current = nullptr; // the message being handled, for Default()
 };

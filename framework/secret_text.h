@@ -19,6 +19,14 @@ public:
         if (window)
             m_length = static_cast<std::size_t>(GetWindowTextA(window, m_buffer.data(), capacity));
     }
+    // At most `maxBytes` bytes of the window's text, read without asking for its length first
+    // (one message instead of two): enough to tell any shorter length exactly.
+    SecretText(HWND window, std::size_t maxBytes) : m_buffer(maxBytes + 1, '\0')
+    {
+        if (window)
+            m_length = static_cast<std::size_t>(
+                GetWindowTextA(window, m_buffer.data(), static_cast<int>(m_buffer.size())));
+    }
     SecretText(SecretText&& other) noexcept
         : m_buffer(std::move(other.m_buffer)), m_length(std::exchange(other.m_length, 0)) {}
     SecretText(const SecretText&) = delete;

@@ -14,7 +14,7 @@ class CMenu;
 class CWnd : public CCmdTarget {
 public:
     CWnd() = default;
-    ~CWnd() override; // removes a subclass that is still installed
+    ~CWnd() override; // restores a subclassed control's own procedure if still installed
 
     HWND GetSafeHwnd() const { return m_hWnd; }
 
@@ -31,17 +31,29 @@ public:
     CMenu GetSystemMenu(bool revert) const;
     void SetIcon(HICON icon, bool big) const;
 
-    // Attaches this object to an existing control: every message reaches the control's own
-    // procedure first and is then routed through this object's message tables, whose
-    // handlers therefore run after the default processing. Detaches at WM_NCDESTROY.
+    // Attaches this object to an existing control. A class with a message table gets the
+    // control's messages: Instead entries before the control's own procedure, AfterDefault
+    // entries after it. The control's procedure is restored at WM_NCDESTROY, or when this
+    // object goes first. A class without a table only keeps the handle.
     bool SubclassWindow(HWND window);
 
 protected:
+    // From a message handler: leave the current message to the window's default processing
+    // (the control's own procedure, or the dialog manager's), which runs once the handler
+    // returns. In an AfterDefault handler the default has already run; declining only lets
+    // the search go on.
+    void Default();
+
+    // Routes one message through the tables with the current-message slot that Default() uses.
+    bool RouteCurrent(MessageContext& context, When when);
+
     HWND m_hWnd = nullptr;
 
 private:
-    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void UnsubclassWindow();
-    bool m_subclassed = false;
+
+    WNDPROC m_original = nullptr; // the control's own procedure while subclassed
+    MessageContext* m_current = nullptr; // the message being handled, for Default()
 };

@@ -1,30 +1,30 @@
-// Key handlers of the password fields. The subclass procedure calls them after the edit control
-// has processed the key, so on a release the field's text already includes the typed character.
+// Key handlers of the password fields. They run as soon as the edit control has processed the
+// key, so on a release the field's text already includes the typed character, and nothing but
+// the main window's lookup (in memory) comes between that processing and the counter reading.
 #include "password_edit.h"
 
 #include "app.h"
-#include "typing_dlg.h"
 
 namespace {
 
 // Stamps the clock of the application's main window (looked up through the application object,
-// not the parent) and returns that window; nullptr if the main window is not a CTypingDlg.
-CTypingDlg* stampMainWindowClock()
+// not the parent) and returns that window; nullptr if the main window does not own the fields.
+PasswordFieldOwner* stampMainWindowClock()
 {
     CWinApp* app = AfxGetApp();
-    auto* dialog = app ? dynamic_cast<CTypingDlg*>(app->GetMainWnd()) : nullptr;
-    if (dialog)
-        dialog->stampClock();
-    return dialog;
+    auto* owner = app ? dynamic_cast<PasswordFieldOwner*>(app->GetMainWnd()) : nullptr;
+    if (owner)
+        owner->stampClock();
+    return owner;
 }
 
 } // namespace
 
-const MessageMap* CPasswordEdit::messageMap()
+const MessageMap* CPasswordEdit::GetMessageMap() const
 {
     static constexpr MessageEntry entries[] = {
-        onKeyDown<&CPasswordEdit::OnKeyDown>(),
-        onKeyUp<&CPasswordEdit::OnKeyUp>(),
+        handle<&CPasswordEdit::OnKeyDown, KeyParams>(onMessage(WM_KEYDOWN), When::AfterDefault),
+        handle<&CPasswordEdit::OnKeyUp, KeyParams>(onMessage(WM_KEYUP), When::AfterDefault),
     };
     static constexpr MessageMap map = makeMessageMap(nullptr, entries);
     return &map;
@@ -37,16 +37,16 @@ void CPasswordEdit::OnKeyDown(UINT, UINT, UINT)
 
 void CPasswordEdit::OnKeyUp(UINT, UINT, UINT)
 {
-    if (CTypingDlg* dialog = stampMainWindowClock())
-        onRelease(*dialog);
+    if (PasswordFieldOwner* owner = stampMainWindowClock())
+        onRelease(*owner);
 }
 
-void CEnteredEdit::onRelease(CTypingDlg& dialog)
+void CEnteredEdit::onRelease(PasswordFieldOwner& owner)
 {
-    dialog.onEnteredKeyUp();
+    owner.onEnteredKeyUp();
 }
 
-void CReenteredEdit::onRelease(CTypingDlg& dialog)
+void CReenteredEdit::onRelease(PasswordFieldOwner& owner)
 {
-    dialog.onReenteredKeyUp();
+    owner.onReenteredKeyUp();
 }

@@ -6,12 +6,22 @@
 
 #include "controls.h"
 
-class CTypingDlg;
+// What the fields need of the application's main window.
+class PasswordFieldOwner {
+public:
+    // Called for every key press and release a field processes.
+    virtual void stampClock() = 0;
+    // Called after the stamp of a key release in the Entered or the Re-entered field.
+    virtual void onEnteredKeyUp() = 0;
+    virtual void onReenteredKeyUp() = 0;
+
+protected:
+    ~PasswordFieldOwner() = default;
+};
 
 class CPasswordEdit : public CEdit {
 public:
-    const MessageMap* GetMessageMap() const override { return messageMap(); }
-    static const MessageMap* messageMap();
+    const MessageMap* GetMessageMap() const override;
 
 protected:
     void OnKeyDown(UINT key, UINT repeatCount, UINT flags);
@@ -19,15 +29,15 @@ protected:
 
 private:
     // Called after the clock's stamp of a key release in this field.
-    virtual void onRelease(CTypingDlg& dialog) = 0;
+    virtual void onRelease(PasswordFieldOwner& owner) = 0;
 };
 
 // Field 1001, "Enter password:".
 class CEnteredEdit final : public CPasswordEdit {
-    void onRelease(CTypingDlg& dialog) override;
+    void onRelease(PasswordFieldOwner& owner) override;
 };
 
 // Field 1003, "Re-enter password:".
 class CReenteredEdit final : public CPasswordEdit {
-    void onRelease(CTypingDlg& dialog) override;
+    void onRelease(PasswordFieldOwner& owner) override;
 };

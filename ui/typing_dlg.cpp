@@ -10,7 +10,6 @@
 #include "timing_grid.h"
 
 #include <string>
-#include <utility>
 
 static_assert((IDM_ABOUTBOX & 0xFFF0) == IDM_ABOUTBOX && IDM_ABOUTBOX < 0xF000,
               "the About command must leave the low four bits free and stay below SC_*");
@@ -23,20 +22,22 @@ const PerformanceCounter& performanceCounter()
     return counter;
 }
 
-// Writes the pressed value and, from key 2 on, the interval of one key position.
-void showSlot(const CWnd& dialog, const typrova::TimingSlots& slots, const TimingGridIds& grid,
-              std::size_t key)
-{
-    dialog.SetDlgItemText(grid.pressed[key], typrova::formatNumber(slots.pressed[key]));
-    if (key >= 2)
-        dialog.SetDlgItemText(grid.intervals[key], typrova::formatNumber(slots.intervals[key]));
-}
+// A pixel of the client area that no control covers: invalidating it (without erasing) asks
+// for a WM_PAINT, which comes only once no other message waits, and draws nothing itself.
+constexpr RECT kIdlePixel{0, 0, 1, 1};
 
-// Writes one entry's 15 pressed and 14 interval values into its labels.
-void showTable(const CWnd& dialog, const typrova::TimingSlots& slots, const TimingGridIds& grid)
+// Longest field text whose length in bytes is read exactly; anything longer files nothing.
+constexpr std::size_t kLengthProbe = 2 * typrova::kMaxKeys + 2;
+
+void bindGrid(CDataExchange& exchange, const TimingGridIds& ids,
+              std::array<CLabel, typrova::kSlotCount>& intervals,
+              std::array<CLabel, typrova::kSlotCount>& pressed)
 {
-    for (std::size_t key = 1; key <= typrova::kMaxKeys; ++key)
-        showSlot(dialog, slots, grid, key);
+    for (std::size_t key = 1; key <= typrova::kMaxKeys; ++key) {
+        DDX_Control(exchange, ids.pressed[key], pressed[key]);
+        if (key >= 2)
+            DDX_Control(exchange, ids.intervals[key], intervals[key]);
+    }
 }
 
 std::string loadString(UINT id)
@@ -59,17 +60,17 @@ CTypingDlg::CTypingDlg(const typrova::TickSource& ticks, CWnd* parent)
 
 CTypingDlg::~CTypingDlg() = default; // the icon is a shared resource icon: not destroyed
 
-const MessageMap* CTypingDlg::messageMap()
+const MessageMap* CTypingDlg::GetMessageMap() const
 {
     static constexpr MessageEntry entries[] = {
-        onSysCommand<&CTypingDlg::OnSysCommand>(),
-        onPaint<&CTypingDlg::OnPaint>(),
-        onQueryDragIcon<&CTypingDlg::OnQueryDragIcon>(),
-        onClicked<&CTypingDlg::clearEntered>(IDC_CLEAR_ENTERED),
-        onClicked<&CTypingDlg::clearReentered>(IDC_CLEAR_REENTERED),
-        onNotify<&CTypingDlg::OnCustomDrawThreshold>(NM_CUSTOMDRAW, IDC_THRESHOLD),
+        handle<&CTypingDlg::OnSysCommand, SysCommandParams>(onMessage(WM_SYSCOMMAND)),
+        handle<&CTypingDlg::OnPaint>(onMessage(WM_PAINT)),
+        handle<&CTypingDlg::OnQueryDragIcon>(onMessage(WM_QUERYDRAGICON)),
+        handle<&CTypingDlg::clearEntered>(onClicked(IDC_CLEAR_ENTERED)),
+        handle<&CTypingDlg::clearReentered>(onClicked(IDC_CLEAR_REENTERED)),
+        handle<&CTypingDlg::OnCustomDrawThreshold, NotifyParams>(onNotify(NM_CUSTOMDRAW, IDC_THRESHOLD)),
     };
-    static const MessageMap map = makeMessageMap(CDialog::messageMap(), entries);
+    static const MessageMap map = makeMessageMap(CDialog::GetMessageMap(), entries);
     return &map;
 }
 
@@ -78,6 +79,11 @@ void CTypingDlg::DoDataExchange(CDataExchange& exchange)
     DDX_Control(exchange, IDC_REENTERED, m_reentered);
     DDX_Control(exchange, IDC_ENTERED, m_entered);
     DDX_Control(exchange, IDC_THRESHOLD, m_threshold);
+    // The value labels and the result box, so that writing them needs no lookup.
+    bindGrid(exchange, kEnteredGrid, m_enteredLabels.intervals, m_enteredLabels.pressed);
+    bindGrid(exchange, kReenteredGrid, m_reenteredLabels.intervals, m_reenteredLabels.pressed);
+    DDX_Control(exchange, IDC_VERDICT, m_verdict);
+    DDX_Control(exchange, IDC_SCORE, m_score);
 }
 
 BOOL CTypingDlg::OnInitDialog()
@@ -97,6 +103,7 @@ BOOL CTypingDlg::OnInitDialog()
 
     clearEntered();
     clearReentered();
+    paintLabels(); // the window is not shown yet: the labels take their texts without drawing
 
     m_threshold.SetRange(0, 10000, false);
     m_threshold.SetPos(5000);
@@ -112,35 +119,67 @@ void CTypingDlg::stampClock()
 
 void CTypingDlg::onEnteredKeyUp()
 {
-    onKeyUp(m_entered, m_enteredSlots, kEnteredGrid);
+    onKeyUp(m_entered, m_enteredSlots, m_enteredLabels);
 }
 
 void CTypingDlg::onReenteredKeyUp()
 {
-    onKeyUp(m_reentered, m_reenteredSlots, kReenteredGrid);
+    onKeyUp(m_reentered, m_reenteredSlots, m_reenteredLabels);
 }
 
 // Files the clock's gaps under the field's current text length (in bytes). Only a release that
 // stored something updates the table and re-evaluates. A release changes one key position, so
-// only that position's labels are rewritten: every label write repaints at once, and the time
-// it takes delays the next key event.
-void CTypingDlg::onKeyUp(const CEdit& field, typrova::TimingSlots& slots, const TimingGridIds& grid)
+// only that position's labels get new texts.
+void CTypingDlg::onKeyUp(const CEdit& field, typrova::TimingSlots& slots, GridLabels& labels)
 {
-    const std::size_t key = field.GetSecretText().size();
+    const std::size_t key = SecretText(field.GetSafeHwnd(), kLengthProbe).size();
     if (!m_clock.recordRelease(slots, key))
         return;
-    showSlot(*this, slots, grid, key);
+    showSlot(slots, labels, key);
     refreshResult();
 }
 
-void CTypingDlg::showEnteredTable() const
+void CTypingDlg::showSlot(const typrova::TimingSlots& slots, GridLabels& labels, std::size_t key)
 {
-    showTable(*this, m_enteredSlots, kEnteredGrid);
+    labels.pressed[key].SetTextLater(typrova::formatNumber(slots.pressed[key]));
+    if (key >= 2)
+        labels.intervals[key].SetTextLater(typrova::formatNumber(slots.intervals[key]));
+    labelsChanged();
 }
 
-void CTypingDlg::showReenteredTable() const
+void CTypingDlg::showTable(const typrova::TimingSlots& slots, GridLabels& labels)
 {
-    showTable(*this, m_reenteredSlots, kReenteredGrid);
+    for (std::size_t key = 1; key <= typrova::kMaxKeys; ++key)
+        showSlot(slots, labels, key);
+}
+
+void CTypingDlg::showEnteredTable()
+{
+    showTable(m_enteredSlots, m_enteredLabels);
+}
+
+void CTypingDlg::showReenteredTable()
+{
+    showTable(m_reenteredSlots, m_reenteredLabels);
+}
+
+void CTypingDlg::labelsChanged()
+{
+    if (m_labelPaintAsked || !m_hWnd)
+        return;
+    m_labelPaintAsked = InvalidateRect(m_hWnd, &kIdlePixel, FALSE) != FALSE;
+}
+
+void CTypingDlg::paintLabels()
+{
+    m_labelPaintAsked = false;
+    for (GridLabels* grid : {&m_enteredLabels, &m_reenteredLabels})
+        for (std::size_t key = 1; key <= typrova::kMaxKeys; ++key) {
+            grid->pressed[key].Flush();
+            grid->intervals[key].Flush();
+        }
+    m_verdict.Flush();
+    m_score.Flush();
 }
 
 void CTypingDlg::clearEntered()
@@ -163,14 +202,11 @@ void CTypingDlg::refreshResult()
 {
     const SecretText entered = m_entered.GetSecretText();
     const SecretText reentered = m_reentered.GetSecretText();
-    typrova::Evaluation result = typrova::evaluate(
+    const typrova::Evaluation result = typrova::evaluate(
         entered.view(), reentered.view(), m_enteredSlots, m_reenteredSlots, m_threshold.GetPos());
-    // The two labels are written only when their text changes (see onKeyUp).
-    if (result.verdict != m_shown.verdict)
-        SetDlgItemText(IDC_VERDICT, result.verdict);
-    if (result.score != m_shown.score)
-        SetDlgItemText(IDC_SCORE, result.score);
-    m_shown = std::move(result);
+    m_verdict.SetTextLater(result.verdict);
+    m_score.SetTextLater(result.score);
+    labelsChanged();
 }
 
 // The threshold label follows the slider each time it draws; the verdict does not.
@@ -190,9 +226,11 @@ void CTypingDlg::OnSysCommand(UINT id, LPARAM)
     }
 }
 
-// A minimised dialog paints its own icon, centred in the client area.
+// Label texts changed since the last paint are drawn first. A minimised dialog paints its own
+// icon, centred in the client area.
 void CTypingDlg::OnPaint()
 {
+    paintLabels();
     if (!IsIconic()) {
         Default();
         return;

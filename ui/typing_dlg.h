@@ -5,11 +5,14 @@
 
 #include "controls.h"
 #include "dialog.h"
+#include "label.h"
 #include "password_edit.h"
 #include "timing.h"
 #include "timing_grid.h"
 
-class CTypingDlg : public CDialog {
+#include <array>
+
+class CTypingDlg : public CDialog, public PasswordFieldOwner {
 public:
     // Key events are timed with `ticks` (the performance counter unless a test drives it).
     explicit CTypingDlg(CWnd* parent = nullptr);
@@ -17,21 +20,20 @@ public:
     ~CTypingDlg() override;
 
     // Called by the password fields for every key press and release they process.
-    void stampClock();
+    void stampClock() override;
     // Called by the password fields after the stamp of a key release.
-    void onEnteredKeyUp();
-    void onReenteredKeyUp();
+    void onEnteredKeyUp() override;
+    void onReenteredKeyUp() override;
 
-    void showEnteredTable() const;
-    void showReenteredTable() const;
+    void showEnteredTable();
+    void showReenteredTable();
     // Empties one field and its table, then re-evaluates. The clock is not touched.
     void clearEntered();
     void clearReentered();
     // Recomputes the score and the verdict from both texts and the slider position.
     void refreshResult();
 
-    const MessageMap* GetMessageMap() const override { return messageMap(); }
-    static const MessageMap* messageMap();
+    const MessageMap* GetMessageMap() const override;
 
 protected:
     void DoDataExchange(CDataExchange& exchange) override;
@@ -43,7 +45,19 @@ protected:
     void OnCustomDrawThreshold(NMHDR* header, LRESULT* result);
 
 private:
-    void onKeyUp(const CEdit& field, typrova::TimingSlots& slots, const TimingGridIds& grid);
+    // One entry's value labels, by key position (index 0, and interval 1, unused).
+    struct GridLabels {
+        std::array<CLabel, typrova::kSlotCount> intervals;
+        std::array<CLabel, typrova::kSlotCount> pressed;
+    };
+
+    void onKeyUp(const CEdit& field, typrova::TimingSlots& slots, GridLabels& labels);
+    // Writes the pressed value and, from key 2 on, the interval of one key position.
+    void showSlot(const typrova::TimingSlots& slots, GridLabels& labels, std::size_t key);
+    void showTable(const typrova::TimingSlots& slots, GridLabels& labels);
+    // New label texts are drawn when the window's queue is empty: the next key comes first.
+    void labelsChanged();
+    void paintLabels();
 
     CReenteredEdit m_reentered;
     CEnteredEdit m_entered;
@@ -53,5 +67,9 @@ private:
     typrova::TimingSlots m_reenteredSlots;
     HICON m_hIcon;
     const typrova::TickSource& m_ticks;
-    typrova::Evaluation m_shown; // the texts the result box shows (empty before the first)
+    GridLabels m_enteredLabels;
+    GridLabels m_reenteredLabels;
+    CLabel m_verdict;
+    CLabel m_score;
+    bool m_labelPaintAsked = false; // an invalidation waits for the queue to empty
 };

@@ -243,13 +243,12 @@ class CustomDrawProbe : public CDialog {
 public:
     CustomDrawProbe() : CDialog(IDD_TYPROVA_DIALOG) {}
     std::atomic<int> itemNotifications{0};
-    const MessageMap* GetMessageMap() const override { return messageMap(); }
-    static const MessageMap* messageMap()
+    const MessageMap* GetMessageMap() const override
     {
         static constexpr MessageEntry entries[] = {
-            onNotify<&CustomDrawProbe::OnCustomDraw>(NM_CUSTOMDRAW, IDC_THRESHOLD),
+            handle<&CustomDrawProbe::OnCustomDraw, NotifyParams>(onNotify(NM_CUSTOMDRAW, IDC_THRESHOLD)),
         };
-        static const MessageMap map = makeMessageMap(CDialog::messageMap(), entries);
+        static const MessageMap map = makeMessageMap(CDialog::GetMessageMap(), entries);
         return &map;
     }
     void OnCustomDraw(NMHDR* header, LRESULT* result)
@@ -266,12 +265,11 @@ public:
 class RecordingEdit : public CEdit {
 public:
     std::vector<std::string> seen;
-    const MessageMap* GetMessageMap() const override { return messageMap(); }
-    static const MessageMap* messageMap()
+    const MessageMap* GetMessageMap() const override
     {
         static constexpr MessageEntry entries[] = {
-            onKeyDown<&RecordingEdit::OnKeyDown>(),
-            onKeyUp<&RecordingEdit::OnKeyUp>(),
+            handle<&RecordingEdit::OnKeyDown, KeyParams>(onMessage(WM_KEYDOWN), When::AfterDefault),
+            handle<&RecordingEdit::OnKeyUp, KeyParams>(onMessage(WM_KEYUP), When::AfterDefault),
         };
         static const MessageMap map = makeMessageMap(nullptr, entries);
         return &map;

@@ -12,12 +12,11 @@ namespace {
 class Base : public CCmdTarget {
 public:
     std::string log;
-    const MessageMap* GetMessageMap() const override { return messageMap(); }
-    static const MessageMap* messageMap()
+    const MessageMap* GetMessageMap() const override
     {
         static constexpr MessageEntry entries[] = {
-            onPaint<&Base::OnPaint>(),
-            onClicked<&Base::OnBaseClick>(7),
+            handle<&Base::OnPaint>(onMessage(WM_PAINT)),
+            handle<&Base::OnBaseClick>(onClicked(7)),
         };
         static constexpr MessageMap map = makeMessageMap(nullptr, entries);
         return &map;
@@ -30,17 +29,19 @@ class Derived : public Base {
 public:
     bool declinePaint = false;
     MessageContext* current = nullptr;
-    const MessageMap* GetMessageMap() const override { return messageMap(); }
-    static const MessageMap* messageMap()
+    const MessageMap* GetMessageMap() const override
     {
         static constexpr MessageEntry entries[] = {
-            onPaint<&Derived::OnPaint>(),
-            onClicked<&Derived::OnClick>(7),
-            onNotify<&Derived::OnCustomDraw>(NM_CUSTOMDRAW, 5),
-            onSysCommand<&Derived::OnSysCommand>(),
-            onKeyUp<&Derived::OnKeyUp>(),
+            handle<&Derived::OnPaint>(onMessage(WM_PAINT)),
+            handle<&Derived::OnClick>(onClicked(7)),
+            handle<&Derived::OnCustomDraw, NotifyParams>(onNotify(NM_CUSTOMDRAW, 5)),
+            handle<&Derived::OnSysCommand, SysCommandParams>(onMessage(WM_SYSCOMMAND)),
+            handle<&Derived::OnKeyUp, KeyParams>(onMessage(WM_KEYUP), When::AfterDefault),
+            handle<&Derived::OnKeyDown, KeyParams>(onMessage(WM_KEYDOWN)),
+            handle<&Derived::OnContextMenu, ContextMenuParams>(onMessage(WM_CONTEXTMENU)),
+            handle<&Derived::OnDragIcon>(onMessage(WM_QUERYDRAGICON)),
         };
-        static const MessageMap map = makeMessageMap(Base::messageMap(), entries);
+        static const MessageMap map = makeMessageMap(Base::GetMessageMap(), entries);
         return &map;
     }
     void OnPaint()
@@ -64,6 +65,13 @@ public:
         log += "keyup " + std::to_string(key) + " " + std::to_string(repeat) + " " +
                std::to_string(flags) + ";";
     }
+    void OnKeyDown(UINT key, UINT, UINT) { log += "keydown " + std::to_string(key) + ";"; }
+    void OnContextMenu(HWND window, POINT at)
+    {
+        log += "menu " + std::to_string(reinterpret_cast<UINT_PTR>(window)) + " " +
+               std::to_string(at.x) + "," + std::to_string(at.y) + ";";
+    }
+    HICON OnDragIcon() { return reinterpret_cast<HICON>(static_cast<UINT_PTR>(0x1234)); }
 };
 
 bool route(Derived& target, MessageContext& message)
@@ -126,15 +134,36 @@ TEST(Routing, NotificationsMatchByControlAndCodeAndPassTheAnswerBack)
     EXPECT_EQ(target.log, "custom-draw 5;");
 }
 
-TEST(Routing, TypedHandlersReceiveTheirDecodedParameters)
+TEST(Routing, TypedHandlersReceiveTheirDecodedParametersAndAnswer)
 {
     Derived target;
     MessageContext sys{WM_SYSCOMMAND, 0x0013, 42};
     EXPECT_TRUE(route(target, sys));
     MessageContext key{WM_KEYUP, 'A', static_cast<LPARAM>(0xC01E0001u)};
-    EXPECT_TRUE(route(target, key));
-    EXPECT_EQ(target.log, "syscommand 19 42;keyup 65 1 49182;");
+    target.current = &key;
+    EXPECT_TRUE(target.RouteMessage(key, When::AfterDefault));
+    // Keyboard-invoked context menus carry -1, -1: the coordinates are signed.
+    MessageContext menu{WM_CONTEXTMENU, 0x99, static_cast<LPARAM>(0xFFFFFFFFu)};
+    EXPECT_TRUE(route(target, menu));
+    EXPECT_EQ(target.log, "syscommand 19 42;keyup 65 1 49182;menu 153 -1,-1;");
+
+    MessageContext drag{WM_QUERYDRAGICON};
+    EXPECT_TRUE(route(target, drag));
+    EXPECT_EQ(drag.result, 0x1234);
 
     MessageContext unknown{WM_TIMER};
     EXPECT_FALSE(route(target, unknown));
+}
+
+TEST(Routing, EntriesAreSearchedOnlyAtTheirOwnTime)
+{
+    Derived target;
+    MessageContext up{WM_KEYUP, 'B', 1};
+    EXPECT_FALSE(route(target, up)) << "an after-default entry is not offered beforehand";
+    MessageContext down{WM_KEYDOWN, 'B', 1};
+    target.current = &down;
+    EXPECT_FALSE(target.RouteMessage(down, When::AfterDefault));
+    EXPECT_EQ(target.log, "");
+    EXPECT_TRUE(route(target, down));
+    EXPECT_EQ(target.log, "keydown 66;");
 }
