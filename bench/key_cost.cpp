@@ -1,10 +1,20 @@
-// Cost of one key release in the main window: opens the real CTypingDlg in-process and, on its
-// UI thread inside the modal loop, times SendMessage(WM_KEYUP) to a field holding 15 characters
-// (stamp, store, 29 labels rewritten, evaluation, result shown). Also times the pure timing
-// calls on the same data, to tell how much of a release is spent outside the timing core.
+// Cost of a key in the main window: opens the real CTypingDlg in-process and, on its UI thread
+// inside the modal loop, sends Shift presses and releases to both fields (15 characters each,
+// so every release stores, rewrites its labels and evaluates). Probes around the fields'
+// procedures and a recording counter split each key into: arrival in the field's window
+// procedure, the edit control's own processing, the counter reading, and the return. The same
+// keys are also timed with a do-nothing SetWindowSubclass on the fields and the slider (how
+// controls were subclassed before), side by side in one run. Also times the painting a release
+// leaves for later, the timing core alone, and the other calls of the route.
 //
 // Usage: key_cost [releases]   (default 10000). Prints "name n= median= p99= max=" lines in
-// microseconds and exits 0; exits 1 when the releases did not reach the window.
+// microseconds and exits 0; exits 1 when the keys did not reach the window.
+//        key_cost --trace <releases> [old]   sends releases, each between two marker requests
+// (GlobalFindAtomA "key_cost:release+" / "key_cost:release-"), for counting the Wine server
+// requests of one release in a WINEDEBUG=+server log; with "old", through the do-nothing
+// SetWindowSubclass as well.
+//        key_cost --screenshot <file.bmp>   types a fixed sequence with a scripted clock, lets
+// the window paint, and saves its picture, so that two builds can be compared pixel by pixel.
 #include "app.h"
 #include "perf_counter.h"
 #include "resource.h"
@@ -13,10 +23,12 @@
 #include "typing_dlg.h"
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -28,6 +40,7 @@ struct Samples {
 };
 
 int g_releases = 10000;
+bool g_traceOld = false;
 CTypingDlg* g_dialog = nullptr;
 std::vector<Samples> g_results;
 std::string g_failure;
@@ -37,6 +50,13 @@ double elapsedUs(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
 {
     return static_cast<double>(to.QuadPart - from.QuadPart) * 1e6 /
            static_cast<double>(g_frequency.QuadPart);
+}
+
+LARGE_INTEGER now()
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t;
 }
 
 std::string itemText(HWND dialog, int id)
@@ -50,25 +70,173 @@ std::string itemText(HWND dialog, int id)
 constexpr LPARAM kShiftDown = 0x002A0001;
 constexpr LPARAM kShiftUp = static_cast<LPARAM>(0xC02A0001u);
 
-// Sends `count` Shift press/release pairs alternately to both fields; times each release.
-// With `repaint`, the time also covers painting the labels that the release changed.
-Samples timeReleases(const char* name, HWND dialog, const HWND (&fields)[2], int count,
-                     bool repaint)
-{
-    Samples samples{name, {}};
-    samples.us.reserve(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        const HWND field = fields[i & 1];
-        SendMessageA(field, WM_KEYDOWN, VK_SHIFT, kShiftDown);
-        LARGE_INTEGER before, after;
-        QueryPerformanceCounter(&before);
-        SendMessageA(field, WM_KEYUP, VK_SHIFT, kShiftUp);
-        if (repaint)
-            UpdateWindow(dialog);
-        QueryPerformanceCounter(&after);
-        samples.us.push_back(elapsedUs(before, after));
+// The instants of the key being timed.
+struct KeyInstants {
+    LARGE_INTEGER arrival{}, editStart{}, editEnd{}, reading{}, done{};
+};
+KeyInstants g_key;
+
+// The performance counter, noting when the program reads it.
+class RecordingCounter final : public typrova::TickSource {
+public:
+    std::int64_t frequency() const override { return m_counter.frequency(); }
+    std::int64_t now() const override
+    {
+        QueryPerformanceCounter(&g_key.reading);
+        return g_key.reading.QuadPart;
     }
-    return samples;
+
+private:
+    PerformanceCounter m_counter;
+};
+
+// Probes around each field: the outer one is the first procedure a key message reaches, the
+// inner one wraps the edit control's own procedure.
+struct FieldProbe {
+    HWND field = nullptr;
+    WNDPROC outerNext = nullptr; // what the outer probe calls (the program's procedure)
+    WNDPROC editProc = nullptr;  // the edit control's own procedure
+};
+FieldProbe g_probes[2];
+
+FieldProbe* probeOf(HWND window)
+{
+    for (FieldProbe& probe : g_probes)
+        if (probe.field == window)
+            return &probe;
+    return nullptr;
+}
+
+bool isKey(UINT message)
+{
+    return message == WM_KEYDOWN || message == WM_KEYUP;
+}
+
+LRESULT CALLBACK outerProbe(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const FieldProbe* probe = probeOf(window);
+    if (isKey(message))
+        QueryPerformanceCounter(&g_key.arrival);
+    const LRESULT result = CallWindowProcW(probe->outerNext, window, message, wParam, lParam);
+    if (isKey(message))
+        QueryPerformanceCounter(&g_key.done);
+    return result;
+}
+
+LRESULT CALLBACK innerProbe(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const FieldProbe* probe = probeOf(window);
+    if (isKey(message))
+        QueryPerformanceCounter(&g_key.editStart);
+    const LRESULT result = CallWindowProcW(probe->editProc, window, message, wParam, lParam);
+    if (isKey(message))
+        QueryPerformanceCounter(&g_key.editEnd);
+    return result;
+}
+
+void installOuterProbes()
+{
+    for (FieldProbe& probe : g_probes)
+        probe.outerNext = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+            probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&outerProbe)));
+}
+
+void removeOuterProbes()
+{
+    for (FieldProbe& probe : g_probes)
+        SetWindowLongPtrW(probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(probe.outerNext));
+}
+
+// The main window with the inner probes slipped under the fields before it binds them.
+class ProbedDialog final : public CTypingDlg {
+public:
+    explicit ProbedDialog(const typrova::TickSource& ticks) : CTypingDlg(ticks, nullptr) {}
+
+protected:
+    void DoDataExchange(CDataExchange& exchange) override
+    {
+        const int ids[2] = {IDC_ENTERED, IDC_REENTERED};
+        for (int i = 0; i < 2; ++i) {
+            FieldProbe& probe = g_probes[i];
+            probe.field = exchange.control(ids[i]);
+            probe.editProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+                probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&innerProbe)));
+        }
+        CTypingDlg::DoDataExchange(exchange);
+    }
+};
+
+// A do-nothing comctl32 subclass, as the controls had before.
+LRESULT CALLBACK passThrough(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                             DWORD_PTR)
+{
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// Adds (or removes) the do-nothing SetWindowSubclass under the outer probes.
+void setOldSubclass(HWND dialog, bool on)
+{
+    removeOuterProbes();
+    for (HWND control : {g_probes[0].field, g_probes[1].field, GetDlgItem(dialog, IDC_THRESHOLD)}) {
+        if (on)
+            SetWindowSubclass(control, passThrough, 1, 0);
+        else
+            RemoveWindowSubclass(control, passThrough, 1);
+    }
+    installOuterProbes();
+}
+
+struct KeyFigures {
+    Samples pressToReading{"press_arrival_to_counter", {}};
+    Samples pressEdit{"press_edit_own_processing", {}};
+    Samples releaseToReading{"release_arrival_to_counter", {}};
+    Samples releaseEdit{"release_edit_own_processing", {}};
+    Samples releaseEditToReading{"release_edit_end_to_counter", {}};
+    Samples pressEditToReading{"press_edit_end_to_counter", {}};
+    Samples route{"keyup_route", {}};
+    Samples paintLater{"paint_left_for_later", {}};
+};
+
+// Sends `count` Shift press/release pairs alternately to both fields and files the instants.
+// Every tenth release also times the painting it left for the queue's idle time.
+void timeKeys(KeyFigures& figures, HWND dialog, int count)
+{
+    auto add = [](Samples& s, const LARGE_INTEGER& a, const LARGE_INTEGER& b) { s.us.push_back(elapsedUs(a, b)); };
+    for (int i = 0; i < count; ++i) {
+        const HWND field = g_probes[i & 1].field;
+        SendMessageA(field, WM_KEYDOWN, VK_SHIFT, kShiftDown);
+        add(figures.pressToReading, g_key.arrival, g_key.reading);
+        add(figures.pressEdit, g_key.editStart, g_key.editEnd);
+        add(figures.pressEditToReading, g_key.editEnd, g_key.reading);
+        SendMessageA(field, WM_KEYUP, VK_SHIFT, kShiftUp);
+        add(figures.releaseToReading, g_key.arrival, g_key.reading);
+        add(figures.releaseEdit, g_key.editStart, g_key.editEnd);
+        add(figures.releaseEditToReading, g_key.editEnd, g_key.reading);
+        add(figures.route, g_key.arrival, g_key.done);
+        if (i % 10 == 0) {
+            // The dialog's own WM_PAINT, which draws the labels' new texts (the children's
+            // other painting, such as the edit control's, is not the program's).
+            const LARGE_INTEGER before = now();
+            RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_NOCHILDREN);
+            add(figures.paintLater, before, now());
+        }
+        UpdateWindow(dialog); // no painting left behind for the next key, untimed
+    }
+}
+
+void keep(Samples&& samples, const std::string& suffix)
+{
+    static std::deque<std::string> names; // the Samples keep pointers into these
+    names.push_back(std::string(samples.name) + suffix);
+    samples.name = names.back().c_str();
+    g_results.push_back(std::move(samples));
+}
+
+void keepAll(KeyFigures& f, const std::string& suffix)
+{
+    for (Samples* s : {&f.pressToReading, &f.pressEdit, &f.pressEditToReading, &f.releaseToReading,
+                       &f.releaseEdit, &f.releaseEditToReading, &f.route, &f.paintLater})
+        keep(std::move(*s), suffix);
 }
 
 // The timing core of one release on the same data: the release's stamp (counter read
@@ -113,78 +281,241 @@ Samples timeCore(int count)
     return samples;
 }
 
-// Where the release's time goes outside the core: the 29 label texts of one table written
-// the way the window writes them (each a changed value, so every label redraws).
-Samples timeLabels(HWND dialog, int count)
+// A counter whose reading the screenshot script sets, in milliseconds (1 MHz).
+class ScriptedTicks final : public typrova::TickSource {
+public:
+    std::int64_t frequency() const override { return 1'000'000; }
+    std::int64_t now() const override { return m_now; }
+    void setMs(double ms) { m_now = static_cast<std::int64_t>(ms * 1000.0 + 0.5); }
+
+private:
+    std::int64_t m_now = 0;
+};
+
+ScriptedTicks g_scripted;
+const char* g_screenshotPath = nullptr;
+
+// Dispatches what is queued until the queue has stayed empty for `quietMs`.
+void drainQueue(int quietMs)
 {
-    Samples samples{"labels_29_settext", {}};
-    for (int i = 0; i < count; ++i) {
-        const char* text = (i & 1) ? "12.34" : "43.21";
-        LARGE_INTEGER before, after;
-        QueryPerformanceCounter(&before);
-        for (int key = 1; key <= typrova::kMaxKeys; ++key) {
-            SetDlgItemTextA(dialog, kEnteredGrid.pressed[static_cast<std::size_t>(key)], text);
-            if (key >= 2)
-                SetDlgItemTextA(dialog, kEnteredGrid.intervals[static_cast<std::size_t>(key)], text);
+    DWORD quietSince = GetTickCount();
+    while (GetTickCount() - quietSince < static_cast<DWORD>(quietMs)) {
+        MSG message;
+        if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+            quietSince = GetTickCount();
+        } else {
+            Sleep(5);
         }
-        QueryPerformanceCounter(&after);
-        samples.us.push_back(elapsedUs(before, after));
     }
-    return samples;
 }
 
-// The three reads of field texts a release makes (its length, then both texts to evaluate).
-Samples timeFieldReads(const HWND (&fields)[2], int count)
+bool saveWindowPicture(HWND window, const char* path)
 {
-    Samples samples{"field_text_reads_3", {}};
-    char text[64];
-    for (int i = 0; i < count; ++i) {
-        LARGE_INTEGER before, after;
-        QueryPerformanceCounter(&before);
-        for (HWND field : {fields[i & 1], fields[0], fields[1]}) {
-            const int length = GetWindowTextLengthA(field);
-            GetWindowTextA(field, text, std::min(length + 1, static_cast<int>(sizeof text)));
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    const HDC screen = GetDC(nullptr);
+    const HDC memory = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<unsigned char> pixels(stride * static_cast<DWORD>(height));
+    const int lines = GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+                                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (lines != height)
+        return false;
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    FILE* out = std::fopen(path, "wb");
+    if (!out)
+        return false;
+    const bool written = std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                         std::fwrite(&info, sizeof info, 1, out) == 1 &&
+                         std::fwrite(pixels.data(), pixels.size(), 1, out) == 1;
+    return std::fclose(out) == 0 && written;
+}
+
+// "Rhythm7x" into both fields with fixed times (Shift around the capital, one overlap in the
+// second field), then the picture once everything queued has been handled.
+void CALLBACK screenshot(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    const HWND dialog = g_dialog->GetSafeHwnd();
+    const HWND fields[2] = {GetDlgItem(dialog, IDC_ENTERED), GetDlgItem(dialog, IDC_REENTERED)};
+    const std::string word = "Rhythm7x";
+    double t = 1000.0;
+    for (int f = 0; f < 2; ++f) {
+        const HWND field = fields[f];
+        const double slow = f == 0 ? 1.0 : 1.07;
+        auto key = [&](UINT vk, bool down, char typed, double at) {
+            g_scripted.setMs(at);
+            SendMessageA(field, down ? WM_KEYDOWN : WM_KEYUP, vk, down ? 0x00000001 : static_cast<LPARAM>(0xC0000001u));
+            if (down && typed)
+                SendMessageA(field, WM_CHAR, static_cast<unsigned char>(typed), 1);
+        };
+        key(VK_SHIFT, true, 0, t);
+        key('R', true, 'R', t + 60 * slow);
+        key('R', false, 0, t + 190 * slow);
+        key(VK_SHIFT, false, 0, t + 240 * slow);
+        t += 240 * slow;
+        for (std::size_t i = 1; i < word.size(); ++i) {
+            const char c = word[i];
+            const UINT vk = static_cast<UINT>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+            const double pause = (150 + 37 * static_cast<double>(i % 4)) * slow;
+            const double hold = (90 + 13 * static_cast<double>(i % 3)) * slow;
+            key(vk, true, c, t + pause);
+            key(vk, false, 0, t + pause + hold);
+            t += pause + hold;
         }
-        QueryPerformanceCounter(&after);
-        samples.us.push_back(elapsedUs(before, after));
+        t += 1000.0;
     }
-    return samples;
+    SetFocus(GetDlgItem(dialog, IDCANCEL)); // no blinking caret in the picture
+    drainQueue(500);
+    if (!saveWindowPicture(dialog, g_screenshotPath))
+        g_failure = "could not save the window's picture";
+    EndDialog(dialog, IDOK);
+}
+
+// The calls of the route outside the core, each alone: the field length as the program reads
+// it (one bounded GetWindowTextA) against GetWindowTextLengthA and a full copy (length, then
+// text), the slider position, and one label written at once (drawing included).
+void timeParts(HWND dialog, int count)
+{
+    const HWND field = g_probes[0].field;
+    const HWND slider = GetDlgItem(dialog, IDC_THRESHOLD);
+    const HWND label = GetDlgItem(dialog, kEnteredGrid.pressed[typrova::kMaxKeys]);
+    Samples bounded{"field_length_bounded_read", {}}, length{"field_length_GetWindowTextLengthA", {}},
+        full{"field_text_full_copy", {}}, position{"slider_TBM_GETPOS", {}}, write{"label_settext_drawn", {}};
+    std::size_t sink = 0;
+    for (int i = 0; i < count; ++i) {
+        LARGE_INTEGER a = now();
+        sink += SecretText(field, 2 * typrova::kMaxKeys + 2).size();
+        LARGE_INTEGER b = now();
+        sink += static_cast<std::size_t>(GetWindowTextLengthA(field));
+        LARGE_INTEGER c = now();
+        sink += SecretText(field).size();
+        LARGE_INTEGER d = now();
+        sink += static_cast<std::size_t>(SendMessageA(slider, TBM_GETPOS, 0, 0));
+        LARGE_INTEGER e = now();
+        bounded.us.push_back(elapsedUs(a, b));
+        length.us.push_back(elapsedUs(b, c));
+        full.us.push_back(elapsedUs(c, d));
+        position.us.push_back(elapsedUs(d, e));
+        if (i % 10 == 0) {
+            const LARGE_INTEGER before = now();
+            SetWindowTextA(label, (i & 1) ? "12.34" : "43.21");
+            write.us.push_back(elapsedUs(before, now()));
+        }
+    }
+    if (sink == 0)
+        std::puts("(no output)");
+    for (Samples* s : {&bounded, &length, &full, &position, &write})
+        g_results.push_back(std::move(*s));
+}
+
+bool prepare(HWND dialog)
+{
+    if (!g_probes[0].field || !g_probes[1].field) {
+        g_failure = "the window has no password fields";
+        return false;
+    }
+    installOuterProbes();
+    const std::string text(typrova::kMaxKeys, 'a');
+    for (const FieldProbe& probe : g_probes)
+        SetWindowTextA(probe.field, text.c_str());
+    if (itemText(dialog, IDC_VERDICT) != typrova::kVerdictEnterText) {
+        g_failure = "unexpected verdict before the first release";
+        return false;
+    }
+    // One release held for about 20 ms must show up at position 15 and end "Enter text": proof
+    // that the messages below take the program's whole route.
+    SendMessageA(g_probes[0].field, WM_KEYDOWN, VK_SHIFT, kShiftDown);
+    Sleep(20);
+    SendMessageA(g_probes[0].field, WM_KEYUP, VK_SHIFT, kShiftUp);
+    const double held = std::atof(itemText(dialog, kEnteredGrid.pressed[typrova::kMaxKeys]).c_str());
+    if (held < 15.0 || itemText(dialog, IDC_VERDICT) == typrova::kVerdictEnterText) {
+        g_failure = "key releases sent to the fields did not reach the timing route";
+        return false;
+    }
+    return true;
+}
+
+void finish(HWND dialog)
+{
+    removeOuterProbes();
+    EndDialog(dialog, IDOK);
 }
 
 void CALLBACK measure(HWND, UINT, UINT_PTR timer, DWORD)
 {
     KillTimer(nullptr, timer);
     const HWND dialog = g_dialog->GetSafeHwnd();
-    const HWND fields[2] = {GetDlgItem(dialog, IDC_ENTERED), GetDlgItem(dialog, IDC_REENTERED)};
-    if (!fields[0] || !fields[1]) {
-        g_failure = "the window has no password fields";
-        EndDialog(dialog, IDCANCEL);
+    if (!prepare(dialog)) {
+        finish(dialog);
         return;
     }
-    const std::string text(typrova::kMaxKeys, 'a');
-    for (HWND field : fields)
-        SetWindowTextA(field, text.c_str());
-    if (itemText(dialog, IDC_VERDICT) != typrova::kVerdictEnterText)
-        g_failure = "unexpected verdict before the first release";
-
-    // One release held for about 20 ms must show up at position 15 and end "Enter text": proof
-    // that the messages below take the program's whole route.
-    SendMessageA(fields[0], WM_KEYDOWN, VK_SHIFT, kShiftDown);
-    Sleep(20);
-    SendMessageA(fields[0], WM_KEYUP, VK_SHIFT, kShiftUp);
-    const double held = std::atof(itemText(dialog, kEnteredGrid.pressed[typrova::kMaxKeys]).c_str());
-    if (held < 15.0 || itemText(dialog, IDC_VERDICT) == typrova::kVerdictEnterText)
-        g_failure = "key releases sent to the fields did not reach the timing route";
-
-    timeReleases("warm_up", dialog, fields, 200, false);
-
-    g_results.push_back(timeReleases("keyup_route", dialog, fields, g_releases, false));
-    g_results.push_back(timeReleases("keyup_route_and_paint", dialog, fields,
-                                     std::max(1, g_releases / 10), true));
+    KeyFigures warmUp, plain, old;
+    timeKeys(warmUp, dialog, 200);
+    // Blocks of the two ways of subclassing, alternated so that load changes hit both.
+    const int blocks = 10;
+    const int perBlock = std::max(1, g_releases / blocks);
+    for (int block = 0; block < blocks; ++block) {
+        timeKeys(plain, dialog, perBlock);
+        setOldSubclass(dialog, true);
+        timeKeys(old, dialog, perBlock);
+        setOldSubclass(dialog, false);
+    }
+    keepAll(plain, "");
+    keepAll(old, "_setwindowsubclass");
     g_results.push_back(timeCore(g_releases));
-    g_results.push_back(timeLabels(dialog, std::max(1, g_releases / 10)));
-    g_results.push_back(timeFieldReads(fields, g_releases));
-    EndDialog(dialog, IDOK);
+    timeParts(dialog, std::max(1, g_releases / 2));
+    finish(dialog);
+}
+
+void marker(const char* name)
+{
+    GlobalFindAtomA(name); // one server request whose name shows in a +server log
+}
+
+void CALLBACK trace(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    const HWND dialog = g_dialog->GetSafeHwnd();
+    if (!prepare(dialog)) {
+        finish(dialog);
+        return;
+    }
+    if (g_traceOld)
+        setOldSubclass(dialog, true);
+    UpdateWindow(dialog);
+    for (int i = 0; i < g_releases; ++i) {
+        const HWND field = g_probes[i & 1].field;
+        SendMessageA(field, WM_KEYDOWN, VK_SHIFT, kShiftDown);
+        marker("key_cost:release+");
+        SendMessageA(field, WM_KEYUP, VK_SHIFT, kShiftUp);
+        marker("key_cost:release-");
+        UpdateWindow(dialog);
+    }
+    if (g_traceOld)
+        setOldSubclass(dialog, false);
+    finish(dialog);
 }
 
 double percentile(std::vector<double> values, double p)
@@ -198,18 +529,41 @@ double percentile(std::vector<double> values, double p)
 
 int main(int argc, char** argv)
 {
-    if (argc > 1)
+    TIMERPROC run = measure;
+    if (argc > 2 && std::string(argv[1]) == "--screenshot") {
+        g_screenshotPath = argv[2];
+    } else if (argc > 2 && std::string(argv[1]) == "--trace") {
+        run = trace;
+        g_releases = std::max(1, std::atoi(argv[2]));
+        g_traceOld = argc > 3 && std::string(argv[3]) == "old";
+    } else if (argc > 1) {
         g_releases = std::max(1, std::atoi(argv[1]));
+    }
     QueryPerformanceFrequency(&g_frequency);
     CWinApp* app = AfxGetApp();
     if (!app || !AfxInitApplication(*app, GetModuleHandleA(nullptr)))
         return 2;
 
-    CTypingDlg dialog;
+    if (g_screenshotPath) {
+        CTypingDlg dialog(g_scripted, nullptr);
+        g_dialog = &dialog;
+        app->m_pMainWnd = &dialog;
+        SetTimer(nullptr, 0, 300, screenshot);
+        dialog.DoModal();
+        app->m_pMainWnd = nullptr;
+        if (!g_failure.empty()) {
+            std::fprintf(stderr, "key_cost: %s\n", g_failure.c_str());
+            return 1;
+        }
+        return 0;
+    }
+
+    const RecordingCounter counter;
+    ProbedDialog dialog(counter);
     g_dialog = &dialog;
     app->m_pMainWnd = &dialog;
     // A thread timer: the dialog's own modal loop dispatches it on this (the UI) thread.
-    SetTimer(nullptr, 0, 100, measure);
+    SetTimer(nullptr, 0, 100, run);
     dialog.DoModal();
     app->m_pMainWnd = nullptr;
 
@@ -220,7 +574,7 @@ int main(int argc, char** argv)
                     percentile(s.us, 0.5), percentile(s.us, 0.99),
                     *std::max_element(s.us.begin(), s.us.end()));
     }
-    if (!g_failure.empty() || g_results.empty()) {
+    if (!g_failure.empty() || (run == measure && g_results.empty())) {
         std::fprintf(stderr, "key_cost: %s\n",
                      g_failure.empty() ? "the measurement did not run" : g_failure.c_str());
         return 1;

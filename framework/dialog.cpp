@@ -6,32 +6,9 @@
 
 #include <algorithm>
 
-namespace {
-struct ChildList {
-    HWND parent;
-    std::vector<std::pair<int, HWND>>& children;
-};
-
-BOOL CALLBACK listChild(HWND child, LPARAM list)
+HWND CDataExchange::control(int id) const
 {
-    auto& [parent, children] = *reinterpret_cast<ChildList*>(list);
-    if (GetAncestor(child, GA_PARENT) == parent) // direct children only, as GetDlgItem
-        children.emplace_back(GetDlgCtrlID(child), child);
-    return TRUE;
-}
-} // namespace
-
-HWND CDataExchange::control(int id)
-{
-    if (!m_listed) {
-        m_listed = true;
-        ChildList list{dialog.GetSafeHwnd(), m_children};
-        EnumChildWindows(dialog.GetSafeHwnd(), listChild, reinterpret_cast<LPARAM>(&list));
-    }
-    for (const auto& [childId, child] : m_children)
-        if (childId == id)
-            return child;
-    return nullptr;
+    return dialog.GetDlgItem(id);
 }
 
 void DDX_Control(CDataExchange& exchange, int id, CWnd& control)

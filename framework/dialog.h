@@ -6,24 +6,15 @@
 
 #include <windows.h>
 
-#include <utility>
-#include <vector>
-
 class CDialog;
 
-// What DoDataExchange works with: the dialog whose controls are being bound, and their handles,
-// listed once (each GetDlgItem would ask the window manager for the whole list again).
-class CDataExchange {
-public:
-    explicit CDataExchange(CDialog& dialog) : dialog(dialog) {}
-    // The handle of the dialog's child with identifier `id`, or nullptr.
-    HWND control(int id);
-
+// What DoDataExchange works with: the dialog whose controls are being bound. Each control is
+// looked up once, here, and then reached through its object's handle.
+struct CDataExchange {
     CDialog& dialog;
-
-private:
-    std::vector<std::pair<int, HWND>> m_children; // id, handle; in template order
-    bool m_listed = false;
+    // The handle of the dialog's child with identifier `id`, or nullptr. (One lookup is one
+    // request to the window manager; listing all children instead costs one per child.)
+    HWND control(int id) const;
 };
 
 // Binds control `id` of the dialog to `control`, subclassing it into that object.

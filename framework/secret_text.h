@@ -1,6 +1,7 @@
 // SecretText: a copy of a window's text (a password field's, typically) that is wiped from
-// memory as soon as it goes out of scope. The buffer is allocated once and never grows, so no
-// stale copy is left behind by a reallocation.
+// memory as soon as it goes out of scope. A buffer is never grown, so no stale copy is left
+// behind by a reallocation: a text too long for the first read is read again into a new buffer
+// of its size, and the first one is wiped.
 #pragma once
 
 #include <windows.h>
@@ -12,12 +13,15 @@
 
 class SecretText {
 public:
-    explicit SecretText(HWND window)
+    // The whole text. Most texts fit the first read, one message without asking the length.
+    explicit SecretText(HWND window) : SecretText(window, kFirstRead)
     {
-        const int capacity = window ? GetWindowTextLengthA(window) + 1 : 1;
-        m_buffer.assign(static_cast<std::size_t>(capacity), '\0');
-        if (window)
-            m_length = static_cast<std::size_t>(GetWindowTextA(window, m_buffer.data(), capacity));
+        if (!window || m_length + 1 < m_buffer.size())
+            return;
+        const int length = GetWindowTextLengthA(window);
+        SecretText whole(window, static_cast<std::size_t>(length > 0 ? length : 0));
+        m_buffer.swap(whole.m_buffer); // `whole` wipes the first buffer as it goes
+        std::swap(m_length, whole.m_length);
     }
     // At most `maxBytes` bytes of the window's text, read without asking for its length first
     // (one message instead of two): enough to tell any shorter length exactly.
@@ -38,6 +42,8 @@ public:
     std::size_t size() const { return m_length; } // in bytes, as the window returns the text
 
 private:
+    static constexpr std::size_t kFirstRead = 63;
+
     std::vector<char> m_buffer;
     std::size_t m_length = 0;
 };
