@@ -133,6 +133,7 @@ LRESULT CWnd::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     const bool taken = framework::guardCallback(false, [&] { return RouteCurrent(context, When::Instead); });
     if (taken)
         return context.result;
+    // https://learn.microsoft.com/windows/win32/api/winuser/nf-winuser-callwindowprocw
     const LRESULT result = CallWindowProcW(original, window, message, wParam, lParam);
     // AfterDefault handlers run as soon as the control's own processing returns (the password
     // fields read the counter first thing in theirs); the control's result stands.

@@ -209,7 +209,9 @@ void CTypingDlg::refreshResult()
     labelsChanged();
 }
 
-// The threshold label follows the slider each time it draws; the verdict does not.
+// The threshold label follows the slider each time it draws; the verdict does not. The answer
+// goes back through DWLP_MSGRESULT (dialogProcResult), never as the procedure's return value.
+// https://learn.microsoft.com/windows/win32/controls/nm-customdraw-trackbar
 void CTypingDlg::OnCustomDrawThreshold(NMHDR*, LRESULT* result)
 {
     SetDlgItemText(IDC_THRESHOLD_VALUE, typrova::thresholdText(m_threshold.GetPos()));
@@ -245,6 +247,8 @@ void CTypingDlg::OnPaint()
     dc.DrawIcon(x, y, m_hIcon);
 }
 
+// Returned as the dialog procedure's own value, one of the few messages that do so.
+// https://learn.microsoft.com/windows/win32/winmsg/wm-querydragicon
 HCURSOR CTypingDlg::OnQueryDragIcon()
 {
     return static_cast<HCURSOR>(m_hIcon);
