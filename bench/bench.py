@@ -201,7 +201,7 @@ def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
     route = stats["keyup_route"]
     table.add("Key-release route, arrival to return (stamp, store, labels kept, evaluate): "
               "median / p99", pair("keyup_route"), "p99 < 100 us", route["p99"] < 100.0)
-    table.add("Painting a release leaves for when the queue is empty (UpdateWindow): "
+    table.add("Painting a release leaves for when the queue is empty (the dialog's WM_PAINT): "
               "median / p99", pair("paint_left_for_later"))
     counts = server_requests(session, exe)
     before = server_requests(session, exe, "old")
