@@ -18,7 +18,6 @@ import json
 import math
 import os
 import random
-import re
 import signal
 import string
 import subprocess
@@ -35,6 +34,7 @@ BENCH = Path(__file__).resolve().parent
 REPO = BENCH.parent
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import harness  # noqa: E402
+from replay import resource_ids  # noqa: E402
 
 KEYS_PER_PASSWORD = 15
 CAPTION = "Typrova"
@@ -196,11 +196,6 @@ def summary(values: Sequence[float]) -> dict[str, float]:
 
 
 # --- reading the program's window --------------------------------------------------------------
-
-def resource_ids(path: Path = REPO / "res" / "resource.h") -> dict[str, int]:
-    return {m.group(1): int(m.group(2)) for m in
-            re.finditer(r"^#define\s+(\w+)\s+(\d+)\s*$", path.read_text(), re.M)}
-
 
 @dataclass
 class Field:

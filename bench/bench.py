@@ -23,6 +23,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import accuracy  # noqa: E402
 import harness  # noqa: E402  (accuracy puts tests/e2e on the path)
+import replay  # noqa: E402
 
 REPO = accuracy.REPO
 BUILD = REPO / "build"
@@ -229,7 +230,8 @@ def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
 
 def startup_rows(table: Table, session: harness.Session, probe: Path, typrova: Path,
                  minimal: Path, runs: int = 10) -> None:
-    targets = [f"{windows_path(typrova)}|Typrova|1007=50.00|1006=Enter text",
+    ready = f"{replay.THRESHOLD_LABEL}=50.00|{replay.VERDICT_LABEL}=Enter text"
+    targets = [f"{windows_path(typrova)}|Typrova|{ready}",
                f"{windows_path(minimal)}|Minimal dialog|1066="]
     r = session.wine(probe, str(runs), *targets, timeout=600)
     times = {}

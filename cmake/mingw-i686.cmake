@@ -1,11 +1,5 @@
-# Cross-compiles for 32-bit Windows with mingw-w64 (posix thread model, for std::thread).
+# Cross-compiles for 32-bit Windows with mingw-w64.
 # Built here but not run: this machine cannot run 32-bit programs.
-set(CMAKE_SYSTEM_NAME Windows)
+set(TYPROVA_MINGW_TRIPLE i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # Runs one Windows executable under Wine and exits with its exit code: the cross-compiling
-# emulator that ctest uses for the win64 build.  Usage: wine-exec.sh prog.exe [args...]
+# emulator that ctest uses for the Windows builds.  Usage: wine-exec.sh prog.exe [args...]
 #
 # Inside a session opened by the caller (DISPLAY set, see wine-env.sh) it only runs the
 # program. Without DISPLAY it opens its own session around the one run; sessions on one
-# prefix take turns (wine_session_start waits for the prefix's lock), so a parallel
-# `ctest -j` runs its Windows tests one after another instead of fighting over the server.
+# prefix take turns on the prefix's lock.
 set -uo pipefail
 
 if [ $# -lt 1 ]; then
@@ -26,8 +25,8 @@ fi
 # reaches the trap at once and the session is torn down instead of left behind.
 child=""
 trap '[ -n "$child" ] && kill "$child" 2>/dev/null; wine_session_stop; exit 143' TERM INT HUP
-wine_session_start || { wine_session_stop; exit 125; }
-"$WINE" "$@" </dev/null &
+wine_session_start || exit 125
+"$WINE" "$@" </dev/null {TYPROVA_LOCK_FD}>&- &
 child=$!
 wait "$child"
 rc=$?

@@ -11,7 +11,7 @@ window back. Standard library only.
         s.close(app)
 
 The session itself is scripts/wine-env.sh (one implementation of the Xvfb/prefix/server
-rules); this module runs its functions in bash and keeps the environment they export.
+rules), run as a holder process for the length of the Session.
 """
 
 from __future__ import annotations
@@ -21,7 +21,6 @@ import os
 import re
 import subprocess
 import sys
-import tempfile
 import time
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -29,6 +28,9 @@ from typing import Iterable, Optional, Sequence, Union
 
 REPO = Path(__file__).resolve().parents[2]
 WINE_ENV_SH = REPO / "scripts" / "wine-env.sh"
+# The Wine loader: the 64-bit one unless TYPROVA_WINE names another (/usr/lib/wine/wine runs
+# 32-bit programs).
+DEFAULT_WINE = os.environ.get("TYPROVA_WINE", "/usr/lib/wine/wine64")
 
 class HarnessError(RuntimeError):
     """A step of the harness failed; the message says which and why."""
@@ -152,11 +154,14 @@ class Session:
 
     headless=True (the default) always uses a private Xvfb: a test must never type into the
     desktop of the person who runs it. managed=None leaves the window-manager setting to
-    wine-env.sh (Wine draws the frames itself on a private Xvfb, which has no manager)."""
+    wine-env.sh (Wine draws the frames itself on a private Xvfb, which has no manager).
+    wine: the Wine loader that runs the programs (default TYPROVA_WINE or the 64-bit one)."""
 
     def __init__(self, injector: Union[str, Path], winprobe: Union[str, Path],
                  prefix: Union[str, Path, None] = None, headless: bool = True,
-                 managed: Optional[bool] = None):
+                 managed: Optional[bool] = None, wine: Union[str, Path, None] = None):
+        self.wine_loader = str(wine) if wine else DEFAULT_WINE
+        self._holder: Optional[subprocess.Popen] = None
         self.injector = str(injector)
         self.winprobe = str(winprobe)
         self.prefix = str(prefix) if prefix else None
@@ -169,28 +174,32 @@ class Session:
 
     def start(self) -> "Session":
         env = dict(os.environ)
+        env["TYPROVA_WINE"] = self.wine_loader
         if self.prefix:
             env["TYPROVA_WINEPREFIX"] = self.prefix
         if self.headless:
             env["TYPROVA_HEADLESS"] = "1"
         if self.managed is not None:
             env["TYPROVA_WINE_MANAGED"] = "Y" if self.managed else "N"
-        # The prefix stays locked while this Python process lives, not just the bash below.
-        env["TYPROVA_SESSION_OWNER"] = str(os.getpid())
-        # Output goes to a file, not a pipe: processes started by the session (Xvfb, the
-        # server) outlive the bash that starts them and would keep a pipe open.
-        with tempfile.TemporaryFile() as out:
-            script = f'source "{WINE_ENV_SH}" && wine_session_start && env -0'
-            r = subprocess.run(["bash", "-c", script], stdin=subprocess.DEVNULL, stdout=out,
-                               env=env, timeout=400)
-            out.seek(0)
-            exported = out.read().decode(errors="replace")
-        if r.returncode != 0:
-            raise HarnessError(f"wine_session_start failed ({r.returncode})")
-        for item in exported.split("\0"):
-            name, _, value = item.partition("=")
-            if name:
-                env[name] = value
+        # The holder keeps the session (and the prefix's lock) until its stdin closes: at
+        # stop(), or when this process ends however it ends.
+        holder = subprocess.Popen(["bash", str(WINE_ENV_SH), "hold"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, env=env, text=True)
+        # Every step of the holder is bounded (the lock wait, the prefix boot, the first
+        # process), so it always answers.
+        exported: dict[str, str] = {}
+        for line in holder.stdout:
+            if line == "ready\n":
+                break
+            name, _, value = line.rstrip("\n").partition("=")
+            exported[name] = value
+        else:
+            line = ""
+        if line != "ready\n":
+            holder.wait()
+            raise HarnessError(f"the Wine session did not start ({holder.returncode})")
+        env.update(exported)
+        self._holder = holder
         self.env = env
         return self
 
@@ -200,10 +209,16 @@ class Session:
                 prog.proc.kill()
                 prog.proc.wait(timeout=10)
         self._programs.clear()
-        if not self.env:
+        if self._holder is None:
             return
-        subprocess.run(["bash", "-c", f'source "{WINE_ENV_SH}" && wine_session_stop'],
-                       stdin=subprocess.DEVNULL, env=self.env, timeout=60)
+        self._holder.stdin.close()
+        try:
+            self._holder.wait(timeout=90)
+        except subprocess.TimeoutExpired:
+            self._holder.kill()
+            self._holder.wait()
+        self._holder.stdout.close()
+        self._holder = None
         self.env = {}
 
     def __enter__(self) -> "Session":
@@ -462,15 +477,11 @@ def rss_kb(pid: int) -> int:
     raise HarnessError(f"no VmRSS for pid {pid}")
 
 
-def session_pids(session: "Session") -> list[int]:
-    """Linux pids of the session's own processes: its Xvfb (if it started one) and every
-    process running in its Wine prefix (server, desktop, services, programs)."""
-    prefix = session.env.get("WINEPREFIX", "")
-    pids = []
-    xvfb = session.env.get("TYPROVA_XVFB_PID", "")
-    if xvfb.isdigit():
-        pids.append(int(xvfb))
+def prefix_pids(prefix: Union[str, Path]) -> list[int]:
+    """Linux pids of every process started for the Wine prefix: its Xvfb, server, desktop,
+    services and programs (each has the prefix in its environment)."""
     want = f"WINEPREFIX={prefix}".encode()
+    pids = []
     for d in Path("/proc").iterdir():
         if not d.name.isdigit():
             continue
@@ -478,9 +489,19 @@ def session_pids(session: "Session") -> list[int]:
             env = (d / "environ").read_bytes().split(b"\0")
         except OSError:
             continue
-        if prefix and want in env:
+        if want in env:
             pids.append(int(d.name))
     return pids
+
+
+def session_pids(session: "Session") -> list[int]:
+    """Linux pids of the session's own processes: its Xvfb (if it started one) and every
+    process running in its Wine prefix (server, desktop, services, programs)."""
+    pids = set(prefix_pids(session.env["WINEPREFIX"])) if session.env.get("WINEPREFIX") else set()
+    xvfb = session.env.get("TYPROVA_XVFB_PID", "")
+    if xvfb.isdigit():
+        pids.add(int(xvfb))
+    return sorted(pids)
 
 
 def raise_session_priority(session: "Session", programs: Sequence["Program"] = (),

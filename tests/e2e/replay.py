@@ -1,7 +1,9 @@
 """What Typrova's window should show after a stream of key events: replays the events through
 the program's timing rules (one clock shared by both fields, gap and previous gap, the slot is
-the field's text length at the release) and its similarity score. Pure Python, no Wine; used by
-the end-to-end tests, the soak and the benchmarks to turn injector send times into expected labels.
+the field's text length at the release) and asks the program's own scoring (score_tool, built
+from timing/) for the result box. No Wine; used by the end-to-end tests, the soak and the
+benchmarks to turn injector send times into expected labels. Control identifiers are read from
+res/resource.h.
 
     m = Model()
     m.play(ENTERED, sent_events)        # KeyEvent-like objects: sent_ms, down, key
@@ -11,12 +13,31 @@ the end-to-end tests, the soak and the benchmarks to turn injector send times in
 from __future__ import annotations
 
 import math
+import os
+import re
+import subprocess
 from dataclasses import dataclass, field
+from pathlib import Path
 from typing import Iterable, Optional, Sequence
 
-ENTERED, REENTERED = 1001, 1003
-CLEAR_BUTTON = {ENTERED: 1002, REENTERED: 1004}
-SCORE_LABEL, VERDICT_LABEL, THRESHOLD_LABEL, SLIDER = 1066, 1006, 1007, 1005
+REPO = Path(__file__).resolve().parents[2]
+# The program's scoring as a command (tests/e2e/score_tool.cpp); ctest names the built one.
+SCORE_TOOL = Path(os.environ.get("TYPROVA_SCORE_TOOL",
+                                  REPO / "build" / "native" / "tests" / "e2e" / "score_tool"))
+
+
+def resource_ids(path: Path = REPO / "res" / "resource.h") -> dict[str, int]:
+    """Every numeric #define of the identifiers header, by name."""
+    return {m.group(1): int(m.group(2), 0) for m in
+            re.finditer(r"^#define\s+(\w+)\s+(0x[0-9a-fA-F]+|\d+)\b", path.read_text(), re.M)}
+
+
+IDS = resource_ids()
+ENTERED, REENTERED = IDS["IDC_ENTERED"], IDS["IDC_REENTERED"]
+CLEAR_BUTTON = {ENTERED: IDS["IDC_CLEAR_ENTERED"], REENTERED: IDS["IDC_CLEAR_REENTERED"]}
+SCORE_LABEL, VERDICT_LABEL = IDS["IDC_SCORE"], IDS["IDC_VERDICT"]
+THRESHOLD_LABEL, SLIDER = IDS["IDC_THRESHOLD_VALUE"], IDS["IDC_THRESHOLD"]
+_ENTRY = {ENTERED: "ENTERED", REENTERED: "REENTERED"}
 MAX_KEYS = 15
 UNKNOWN = math.nan
 # A key event that reaches the program late (the X server, the Wine server or the program
@@ -30,26 +51,25 @@ LATE_MS = 100.0
 
 def interval_label(fld: int, key: int) -> Optional[int]:
     """Label of the Interval of key 2..15 (key 1 has none)."""
-    if not 2 <= key <= MAX_KEYS:
-        return None
-    if fld == ENTERED:
-        return 1035 if key == 15 else 1006 + key
-    return 1035 + key
+    return IDS.get(f"IDC_{_ENTRY[fld]}_INTERVAL{key}") if 2 <= key <= MAX_KEYS else None
 
 
 def pressed_label(fld: int, key: int) -> int:
     """Label of the Pressed time of key 1..15."""
     if not 1 <= key <= MAX_KEYS:
         raise ValueError(key)
-    if fld == ENTERED:
-        return 1021 if key == 1 else (1036 if key == 15 else 1020 + key)
-    return 1065 if key == 1 else 1049 + key
+    return IDS[f"IDC_{_ENTRY[fld]}_PRESSED{key}"]
+
+
+def grid(fld: int) -> list[tuple[int, str, int]]:
+    """(label id, "pressed" or "interval", key) of the 29 value labels of one entry's table."""
+    return ([(pressed_label(fld, k), "pressed", k) for k in range(1, MAX_KEYS + 1)] +
+            [(interval_label(fld, k), "interval", k) for k in range(2, MAX_KEYS + 1)])  # type: ignore[misc]
 
 
 def table_labels(fld: int) -> list[int]:
     """All 29 value labels of one entry's table."""
-    ids = [pressed_label(fld, k) for k in range(1, MAX_KEYS + 1)]
-    return ids + [interval_label(fld, k) for k in range(2, MAX_KEYS + 1)]  # type: ignore[misc]
+    return [cid for cid, _, _ in grid(fld)]
 
 
 # Keys that type one character and what they type (unshifted, shifted). The tests use only
@@ -110,11 +130,10 @@ class Model:
         self.gap_err = 0.0
         self.previous_gap_err = 0.0
         self.shift_down: set[str] = set()
-        self.threshold_pos = threshold_pos        # the slider as of the last evaluation
-        self.score_text = "0.00"
-        self.verdict = "Enter text"
-        self.score_value: Optional[float] = None  # unrounded percentage of the last evaluation
+        self.threshold_pos = threshold_pos        # the slider's position now
         self.eval_n: Optional[int] = None         # text length scored by the last evaluation
+        self._query: Optional[tuple] = None       # what the last evaluation scored
+        self._result: Optional[tuple[str, str, Optional[float]]] = None
         self.events = 0
         self.stores = 0
 
@@ -196,40 +215,51 @@ class Model:
     # --- output ---------------------------------------------------------------------------
 
     def evaluate(self) -> None:
+        """A key release that stored, or a clear: the result box is worked out again, with
+        the slider where it is now. The score itself is asked for when first read."""
         e, r = self.fields[ENTERED], self.fields[REENTERED]
+        self._result = None
         if not e.text or e.text != r.text:
-            self.score_text, self.verdict, self.score_value = "0.00", "Enter text", None
-            self.eval_n = None
+            self.eval_n, self._query = None, None
             return
         self.eval_n = len(e.text)
-        s = similarity(len(e.text), e.intervals, e.pressed, r.intervals, r.pressed) * 100.0
-        self.score_value = s
-        if math.isnan(s):
-            # An unknown value (or no measurement at all): the verdict cannot be predicted.
-            self.score_text, self.verdict = "?", "?"
-            return
-        self.score_text = "%0.2f" % s
-        self.verdict = "OK" if s >= self.threshold_pos / 100.0 else "FAILED"
+        self._query = (self.threshold_pos, e.text, r.text, list(e.intervals), list(e.pressed),
+                       list(r.intervals), list(r.pressed))
+
+    def _evaluation(self) -> tuple[str, str, Optional[float]]:
+        if self._result is None:
+            if self._query is None:
+                self._result = ("0.00", "Enter text", None)
+            elif any(math.isnan(v) for pair in _pairs(self.eval_n, *self._query[3:])
+                     for v in pair):
+                # A value the score reads is unknown: the result cannot be predicted.
+                self._result = ("?", "?", math.nan)
+            else:
+                self._result = score_tables([self._query])[0]
+        return self._result
+
+    @property
+    def score_text(self) -> str:
+        return self._evaluation()[0]
+
+    @property
+    def verdict(self) -> str:
+        return self._evaluation()[1]
+
+    @property
+    def score_value(self) -> Optional[float]:
+        """Unrounded percentage of the last evaluation; None when it scored nothing."""
+        return self._evaluation()[2]
 
     def labels(self) -> dict[int, float]:
         """Expected value of all 58 value labels (NaN: not predictable from the events)."""
-        out: dict[int, float] = {}
-        for fld, f in self.fields.items():
-            for k in range(1, MAX_KEYS + 1):
-                out[pressed_label(fld, k)] = f.pressed[k]
-                if k >= 2:
-                    out[interval_label(fld, k)] = f.intervals[k]  # type: ignore[index]
-        return out
+        return {cid: getattr(f, "pressed" if kind == "pressed" else "intervals")[k]
+                for fld, f in self.fields.items() for cid, kind, k in grid(fld)}
 
     def label_errors(self) -> dict[int, float]:
         """Extra tolerance (ms) of each label's expected value, beyond the delivery jitter."""
-        out: dict[int, float] = {}
-        for fld, f in self.fields.items():
-            for k in range(1, MAX_KEYS + 1):
-                out[pressed_label(fld, k)] = f.pressed_err[k]
-                if k >= 2:
-                    out[interval_label(fld, k)] = f.interval_err[k]  # type: ignore[index]
-        return out
+        return {cid: getattr(f, kind + "_err")[k]
+                for fld, f in self.fields.items() for cid, kind, k in grid(fld)}
 
     def compare(self, shown: dict[int, str], tol_ms: float,
                 late_ms: float = LATE_MS) -> "Comparison":
@@ -298,6 +328,8 @@ class Comparison:
 
 
 def _pairs(n: int, ie, pe, ir, pr) -> list[tuple[float, float]]:
+    """The (entered, re-entered) pairs of values a score over keys 1..n reads, interval terms
+    first per key; key 1 has no interval."""
     out = []
     for i in range(1, min(n, MAX_KEYS) + 1):
         if i >= 2:
@@ -306,84 +338,113 @@ def _pairs(n: int, ie, pe, ir, pr) -> list[tuple[float, float]]:
     return out
 
 
-def _accumulate(terms: Iterable[tuple[float, float]]) -> float:
-    """1 - sqrt(num/den) over (d, m) terms: the ratio d/m is capped at 1 and then weighs as
-    much as its size."""
-    num = den = 0.0
-    for d, m in terms:
-        r = d / m if m != 0 else math.inf
-        w = 1.0
-        if r > 1.0:
-            w, r = r, 1.0
-        num += r * r * w
-        den += w
-    if den == 0.0:
-        return math.nan
-    return 1.0 - math.sqrt(num / den)
+def _tables(pairs: Sequence[tuple[float, float]]) -> tuple[int, list, list, list, list]:
+    """The inverse of _pairs: key count and the four tables that hold these pairs."""
+    n = (len(pairs) + 2) // 2
+    ie, pe, ir, pr = ([0.0] * (MAX_KEYS + 1) for _ in range(4))
+    it = iter(pairs)
+    for i in range(1, n + 1):
+        if i >= 2:
+            ie[i], ir[i] = next(it, (0.0, 0.0))
+        pe[i], pr[i] = next(it, (0.0, 0.0))
+    return n, ie, pe, ir, pr
+
+
+def score_tables(queries: Sequence[tuple]) -> list[tuple[str, str, Optional[float]]]:
+    """The result box for each query (slider position, entered text, re-entered text, entered
+    intervals, entered pressed, re-entered intervals, re-entered pressed; 16 values each) as
+    the program's own code works it out: (score text, verdict, unrounded percentage or None
+    when the texts are not scored)."""
+    if not SCORE_TOOL.is_file():
+        raise FileNotFoundError(f"score tool not built: {SCORE_TOOL} (build the native preset)")
+    lines = []
+    for pos, text_e, text_r, *tables in queries:
+        lines += [str(pos), text_e, text_r] + [" ".join(repr(float(v)) for v in t) for t in tables]
+    r = subprocess.run([str(SCORE_TOOL)], input="\n".join(lines) + "\n", capture_output=True,
+                       text=True, check=True, timeout=60)
+    out = []
+    for (_, text_e, text_r, *_), line in zip(queries, r.stdout.splitlines()):
+        score, verdict, percentage = line.split("\t")
+        out.append((score, verdict, float(percentage) if text_e and text_e == text_r else None))
+    if len(out) != len(queries):
+        raise RuntimeError(f"score tool answered {len(out)} of {len(queries)} queries")
+    return out
 
 
 def similarity(n: int, ie: Sequence[float], pe: Sequence[float], ir: Sequence[float],
                pr: Sequence[float]) -> float:
-    """Similarity in [0, 1] of two tables over keys 1..n; NaN when nothing is measured or a
-    needed value is unknown. A pair counts when either side is positive; its difference is
-    truncated toward zero before its absolute value is taken."""
-    terms = []
-    for a, b in _pairs(n, ie, pe, ir, pr):
-        if math.isnan(a) or math.isnan(b):
-            return math.nan
-        if a > 0.0 or b > 0.0:
-            terms.append((abs(math.trunc(a - b)), (a + b) / 2.0))
-    return _accumulate(terms)
+    """Similarity in [0, 1] of two tables over keys 1..n, from the program's own code; NaN when
+    nothing is measured."""
+    text = "k" * n
+    return score_tables([(0, text, text, ie, pe, ir, pr)])[0][2] / 100.0
+
+
+def _extreme_pair(a: float, b: float, err: float, worst: bool) -> tuple[float, float]:
+    """Values within err of a and b (a value never below 0; an exact 0 stays 0, since it is a
+    slot that was not stored) that give this pair its largest (worst) or smallest mismatch.
+    The score falls as a pair's truncated difference over its mean grows and never rises
+    with it, pair by pair, so the extreme tables of all pairs bound the score."""
+    ranges = [(v, v) if v == 0.0 else (max(v - err, 0.0), v + err) for v in (a, b)]
+    best_pair, best_key = (a, b), None
+    for hi, lo in ((0, 1), (1, 0)):                  # which of the two is the larger
+        (h_lo, h_hi), (l_lo, l_hi) = ranges[hi], ranges[lo]
+        if h_hi < l_lo:
+            continue
+        d_min, d_max = max(h_lo - l_hi, 0.0), h_hi - l_lo
+        for j in range(math.trunc(d_min), math.trunc(d_max) + 1):
+            if worst:   # difference at least j, mean as small as it can be
+                low = l_lo
+                high = max(h_lo, low + j + 1e-9)
+            else:       # difference below j + 1, mean as large as it can be
+                low = l_hi
+                high = min(h_hi, low + j + 1 - 1e-9)
+            if high < h_lo or high > h_hi or high < low:
+                continue
+            mean = (high + low) / 2.0
+            if mean <= 0.0:
+                continue
+            key = math.trunc(high - low) / mean
+            if best_key is None or (key > best_key if worst else key < best_key):
+                pair = [0.0, 0.0]
+                pair[hi], pair[lo] = high, low
+                best_pair, best_key = (pair[0], pair[1]), key
+    return best_pair
 
 
 def similarity_bounds(pairs: Sequence[tuple[float, float]], err_ms: float) -> tuple[float, float]:
-    """Smallest and largest similarity when every value may be off by up to err_ms (and a
-    value within err_ms of 0 may also have been 0). The score falls as a truncated difference
-    grows and rises as the mean grows, so the extremes take each term's extremes."""
-    lo_terms, hi_terms = [], []
-    for a, b in pairs:
-        if math.isnan(a) or math.isnan(b):
-            return math.nan, math.nan
-        if a <= 0.0 and b <= 0.0:
-            continue
-        diff = abs(a - b)
-        d_max = math.floor(diff + 2 * err_ms)
-        d_min = max(0, math.floor(diff - 2 * err_ms))
-        m = (a + b) / 2.0
-        lo_terms.append((d_max, max(m - err_ms, 1e-9)))
-        hi_terms.append((d_min, m + err_ms))
-    return _accumulate(lo_terms), _accumulate(hi_terms)
+    """Smallest and largest similarity when every value may be off by up to err_ms."""
+    if any(math.isnan(v) for pair in pairs for v in pair):
+        return math.nan, math.nan
+    lo = [_extreme_pair(a, b, err_ms, worst=True) for a, b in pairs]
+    hi = [_extreme_pair(a, b, err_ms, worst=False) for a, b in pairs]
+    return _bound_scores(lo, hi)
+
+
+def _bound_scores(lo_pairs, hi_pairs) -> tuple[float, float]:
+    results = []
+    for pairs in (lo_pairs, hi_pairs):
+        n, *tables = _tables(pairs)
+        results.append((0, "k" * n, "k" * n, *tables))
+    lo, hi = (r[2] / 100.0 for r in score_tables(results))
+    return lo, hi
 
 
 def score_bounds_from_labels(n: int, shown: dict[int, float]) -> tuple[float, float]:
     """Range of the similarity the program must compute from the values its own table shows.
-    The labels are rounded to 0.01 ms, so a truncated difference within 0.01 of a whole number
-    may go either way; both ways are allowed."""
-    tables = {}
-    for fld in (ENTERED, REENTERED):
-        ie = [0.0] * (MAX_KEYS + 1)
-        pe = [0.0] * (MAX_KEYS + 1)
-        for k in range(1, MAX_KEYS + 1):
-            pe[k] = shown[pressed_label(fld, k)]
-            if k >= 2:
-                ie[k] = shown[interval_label(fld, k)]  # type: ignore[index]
-        tables[fld] = (ie, pe)
-    (ie, pe), (ir, pr) = tables[ENTERED], tables[REENTERED]
-    lo_terms, hi_terms = [], []
+    The labels are rounded to 0.01 ms, so each value may be off by 0.005; two values shown as
+    0.00 may be tiny positives, which add a perfect pair or nothing."""
+    def table(fld: int) -> tuple[list, list]:
+        values = {"interval": [0.0] * (MAX_KEYS + 1), "pressed": [0.0] * (MAX_KEYS + 1)}
+        for cid, kind, k in grid(fld):
+            values[kind][k] = shown[cid]
+        return values["interval"], values["pressed"]
+    (ie, pe), (ir, pr) = table(ENTERED), table(REENTERED)
+    lo, hi = [], []
     for a, b in _pairs(n, ie, pe, ir, pr):
         if a <= 0.0 and b <= 0.0:
-            # Values shown as 0.00 may be tiny positives; such a pair adds d = 0 (a perfect
-            # term) or nothing. A perfect term can only raise the score.
-            hi_terms.append((0, max((a + b) / 2.0, 1e-9)))
+            lo.append((0.0, 0.0))
+            hi.append((0.001, 0.001))
             continue
-        diff = a - b
-        d = abs(math.trunc(diff))
-        m = (a + b) / 2.0
-        frac = abs(diff) - math.floor(abs(diff))
-        d_hi = d + 1 if frac > 1 - 0.011 else d
-        d_lo = max(0, d - 1) if frac < 0.011 and d > 0 else d
-        lo_terms.append((d_hi, m - 0.005))
-        hi_terms.append((d_lo, m + 0.005))
-    lo = _accumulate(lo_terms)
-    hi = max(_accumulate(hi_terms), lo) if hi_terms else lo
-    return lo, hi
+        lo.append(_extreme_pair(a, b, 0.005, worst=True))
+        hi.append(_extreme_pair(a, b, 0.005, worst=False))
+    return _bound_scores(lo, hi)

@@ -29,10 +29,12 @@ from typing import Callable
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 from harness import KeyEvent  # noqa: E402
+import replay  # noqa: E402
 
 REPO = harness.REPO
 CAPTION = "Typrova"
-ENTERED, REENTERED, CLEAR_ENTERED, CLEAR_REENTERED = 1001, 1003, 1002, 1004
+ENTERED, REENTERED = replay.ENTERED, replay.REENTERED
+CLEAR_ENTERED, CLEAR_REENTERED = replay.CLEAR_BUTTON[ENTERED], replay.CLEAR_BUTTON[REENTERED]
 REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
 HASH_LIMIT = 4 << 20   # files up to this size are compared by content, larger ones by size+mtime
 
@@ -148,7 +150,7 @@ def use_the_program(app: Path) -> Callable[[harness.Session], None]:
             time.sleep(0.2)
         if s.texts(CAPTION, [ENTERED, REENTERED]) != ["pass1", "pass1"]:
             raise harness.HarnessError("the typing did not reach both fields")
-        if s.text(CAPTION, 1006) not in ("OK", "FAILED"):
+        if s.text(CAPTION, replay.VERDICT_LABEL) not in ("OK", "FAILED"):
             raise harness.HarnessError("no verdict after typing the same text twice")
         s.click_control(CAPTION, CLEAR_ENTERED)
         s.click_button(CAPTION, CLEAR_REENTERED)

@@ -317,22 +317,33 @@ class ModelChecks(unittest.TestCase):
         self.assertEqual(labels[replay.pressed_label(ENTERED, 2)], 40)
         self.assertEqual(labels[replay.interval_label(ENTERED, 2)], 30)
 
-    def test_score_examples(self):
-        def score(pe, pr, ie2=0.0, ir2=0.0):
-            z = [0.0] * 16
-            a, b, c, d = list(z), list(z), list(z), list(z)
-            a[1], a[2] = pe
-            b[1], b[2] = pr
-            c[2], d[2] = ie2, ir2
-            return replay.similarity(2, c, a, d, b)
-        self.assertAlmostEqual(score((100, 100), (100, 300), 200, 200), 1 - math.sqrt(1 / 3))
-        self.assertAlmostEqual(score((100, 100), (100, 0), 200, 200), 1 - math.sqrt(0.5))
-        self.assertAlmostEqual(score((100, 100), (100, 100), 100, 150), 0.76906, places=5)
-        self.assertAlmostEqual(score((100.9, 0.0), (100.0, 0.6)), 1.0)   # truncation first
-        self.assertTrue(math.isnan(score((0.0, 0.0), (0.0, 0.0))))
-        lo, hi = replay.similarity_bounds([(100.0, 100.0), (200.0, 150.0)], 3.0)
-        exact = 1 - math.sqrt((50 / 175) ** 2 / 2)
-        self.assertTrue(lo < exact < hi)
+    def test_result_box_follows_the_slider_of_the_last_evaluation(self):
+        m = replay.Model()
+        m.stamp(-100)
+        self.play(m, ENTERED, [(0, "down", "a"), (80, "up", "a")])
+        self.assertEqual((m.score_text, m.verdict), ("0.00", "Enter text"))
+        self.play(m, REENTERED, [(200, "down", "a"), (300, "up", "a")])
+        # Pressed 80 against 100: a mismatch of 20 over a mean of 90.
+        self.assertEqual((m.score_text, m.verdict), ("77.78", "OK"))
+        m.set_slider(9000)
+        self.assertEqual(m.verdict, "OK", "a slider move alone changes no verdict")
+        m.evaluate()
+        self.assertEqual(m.verdict, "FAILED")
+
+    def test_score_bounds_hold_every_table_within_the_error(self):
+        rng = random.Random(7)
+        for _ in range(40):
+            pairs = [(0.0 if rng.random() < 0.1 else round(rng.uniform(5, 300), 2),
+                      round(rng.uniform(5, 300), 2)) for _ in range(rng.randint(1, 9))]
+            err = rng.choice([0.005, 3.0])
+            lo, hi = replay.similarity_bounds(pairs, err)
+            self.assertEqual(replay.similarity_bounds(pairs, 0.0), (replay.similarity(
+                *replay._tables(pairs)),) * 2)
+            for _ in range(5):
+                moved = [tuple(v and max(v + rng.uniform(-err, err), 0.0) for v in p)
+                         for p in pairs]
+                self.assertTrue(lo <= replay.similarity(*replay._tables(moved)) <= hi,
+                                (pairs, moved, err))
 
 
 def main() -> int:

@@ -1,12 +1,18 @@
 // Expected layout of the main window (dialog template 102) and the About box (template 100), in
-// template order, for the Windows-side layout tests. Typed from the layout, not from Typrova.rc.
+// template order, for the Windows-side layout tests. Typed from the layout, not from Typrova.rc;
+// the 58 timing-grid labels are built from their row and column coordinates and the grid's
+// identifier table.
 #ifndef TYPROVA_TESTS_WIN_EXPECTED_LAYOUT_H
 #define TYPROVA_TESTS_WIN_EXPECTED_LAYOUT_H
+
+#include "resource.h"
+#include "timing_grid.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include "../../res/resource.h"
+#include <array>
+#include <iterator>
 
 namespace typrova_test {
 
@@ -50,7 +56,7 @@ constexpr DWORD kGroupBox = kChildVisible | BS_GROUPBOX;
 constexpr DWORD kPushButton = kChildVisible | WS_TABSTOP | BS_PUSHBUTTON;
 
 constexpr int kNoId = -1;
-constexpr int kMainWindowControlCount = 93;
+constexpr int kGridLabelCount = timing_grid_numbering::kLabelCount;
 
 // Main window frame.
 constexpr int kMainWindowTemplate = IDD_TYPROVA_DIALOG;
@@ -77,8 +83,9 @@ constexpr DWORD kMainWindowExStyleMask = WS_EX_APPWINDOW | WS_EX_TOOLWINDOW | WS
 constexpr int kGridRowY[16] = {0,   70,  82,  94,  105, 117, 129, 141,
                                152, 163, 174, 185, 196, 207, 218, 229};
 
-// The 93 controls of the main window in template order (which is also the tab order).
-constexpr ExpectedControl kMainWindowControls[kMainWindowControlCount] = {
+// The main window's controls other than the timing grid, in template order (which is also
+// the tab order).
+constexpr ExpectedControl kMainWindowControls[] = {
     {kNoId, "Static", "Enter password:", 7, 14, 71, 8, kLeftLabel},
     {IDC_ENTERED, "Edit", "", 92, 8, 181, 14, kPasswordEdit, kEditStyleMask},
     {kNoId, "Static", "Re-enter password:", 7, 30, 71, 8, kLeftLabel},
@@ -116,118 +123,51 @@ constexpr ExpectedControl kMainWindowControls[kMainWindowControlCount] = {
     {IDC_SCORE, "Static", "Static", 256, 137, 61, 11, kCentredLabel},
     {IDC_VERDICT, "Static", "Static", 256, 149, 61, 12, kCentredLabel},
 
-    // Timing grid, 29 x 8 each. Entered Interval column (x 49), keys 2 to 14.
-    {IDC_ENTERED_INTERVAL2, "Static", "Interval", 49, 82, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL3, "Static", "Interval", 49, 94, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL4, "Static", "Interval", 49, 105, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL5, "Static", "Interval", 49, 117, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL6, "Static", "Interval", 49, 129, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL7, "Static", "Interval", 49, 141, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL8, "Static", "Interval", 49, 152, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL9, "Static", "Interval", 49, 163, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL10, "Static", "Interval", 49, 174, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL11, "Static", "Interval", 49, 185, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL12, "Static", "Interval", 49, 196, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL13, "Static", "Interval", 49, 207, 29, 8, kRightLabel},
-    {IDC_ENTERED_INTERVAL14, "Static", "Interval", 49, 218, 29, 8, kRightLabel},
-    // Entered Pressed column (x 92), keys 1 to 14.
-    {IDC_ENTERED_PRESSED1, "Static", "Interval", 92, 70, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED2, "Static", "Interval", 92, 82, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED3, "Static", "Interval", 92, 94, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED4, "Static", "Interval", 92, 105, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED5, "Static", "Interval", 92, 117, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED6, "Static", "Interval", 92, 129, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED7, "Static", "Interval", 92, 141, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED8, "Static", "Interval", 92, 152, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED9, "Static", "Interval", 92, 163, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED10, "Static", "Interval", 92, 174, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED11, "Static", "Interval", 92, 185, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED12, "Static", "Interval", 92, 196, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED13, "Static", "Interval", 92, 207, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED14, "Static", "Interval", 92, 218, 29, 8, kRightLabel},
-    // Entered key 15: interval, then pressed.
-    {IDC_ENTERED_INTERVAL15, "Static", "Interval", 49, 229, 29, 8, kRightLabel},
-    {IDC_ENTERED_PRESSED15, "Static", "Interval", 92, 229, 29, 8, kRightLabel},
-    // Re-entered Interval column (x 156), keys 2 to 15.
-    {IDC_REENTERED_INTERVAL2, "Static", "Interval", 156, 82, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL3, "Static", "Interval", 156, 94, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL4, "Static", "Interval", 156, 105, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL5, "Static", "Interval", 156, 117, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL6, "Static", "Interval", 156, 129, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL7, "Static", "Interval", 156, 141, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL8, "Static", "Interval", 156, 152, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL9, "Static", "Interval", 156, 163, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL10, "Static", "Interval", 156, 174, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL11, "Static", "Interval", 156, 185, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL12, "Static", "Interval", 156, 196, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL13, "Static", "Interval", 156, 207, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL14, "Static", "Interval", 156, 218, 29, 8, kRightLabel},
-    {IDC_REENTERED_INTERVAL15, "Static", "Interval", 156, 229, 29, 8, kRightLabel},
-    // Re-entered Pressed column (x 199), keys 2 to 15, then key 1.
-    {IDC_REENTERED_PRESSED2, "Static", "Interval", 199, 82, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED3, "Static", "Interval", 199, 94, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED4, "Static", "Interval", 199, 105, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED5, "Static", "Interval", 199, 117, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED6, "Static", "Interval", 199, 129, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED7, "Static", "Interval", 199, 141, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED8, "Static", "Interval", 199, 152, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED9, "Static", "Interval", 199, 163, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED10, "Static", "Interval", 199, 174, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED11, "Static", "Interval", 199, 185, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED12, "Static", "Interval", 199, 196, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED13, "Static", "Interval", 199, 207, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED14, "Static", "Interval", 199, 218, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED15, "Static", "Interval", 199, 229, 29, 8, kRightLabel},
-    {IDC_REENTERED_PRESSED1, "Static", "Interval", 199, 70, 29, 8, kRightLabel},
 };
 
-// Compile-time checks of the grid rows against the numbering rule of the timing grid: each of
-// the 58 value labels sits in one of the four columns at the row of its key, and its identifier
-// is the one that column gives that key.
-constexpr int kFirstGridIndex = 35;
+constexpr int kOtherControlCount = static_cast<int>(std::size(kMainWindowControls));
 
-constexpr int gridKeyOfRow(int y) {
-    for (int key = 1; key <= 15; ++key) {
-        if (kGridRowY[key] == y) return key;
+// Timing grid: one right-aligned 29 x 8 label per shown slot, first text "Interval", in the row
+// of its key and the column of its entry and measure.
+constexpr int kEnteredIntervalX = 49, kEnteredPressedX = 92;
+constexpr int kReenteredIntervalX = 156, kReenteredPressedX = 199;
+
+// The grid's labels in template order, which is ascending identifier order.
+constexpr std::array<ExpectedControl, kGridLabelCount> gridLabels()
+{
+    std::array<ExpectedControl, kGridLabelCount> labels{};
+    int count = 0;
+    const auto add = [&](int id, int x, int key) {
+        labels[count++] = {id, "Static", "Interval", x, kGridRowY[key], 29, 8, kRightLabel};
+    };
+    for (int key = 1; key <= typrova::kMaxKeys; ++key) {
+        if (key >= 2) {
+            add(kEnteredGrid.intervals[key], kEnteredIntervalX, key);
+            add(kReenteredGrid.intervals[key], kReenteredIntervalX, key);
+        }
+        add(kEnteredGrid.pressed[key], kEnteredPressedX, key);
+        add(kReenteredGrid.pressed[key], kReenteredPressedX, key);
     }
-    return 0;
-}
-
-constexpr int gridIdAt(int x, int key) {
-    if (key < 1 || key > 15) return 0;
-    switch (x) {
-    case 49: return key == 1 ? 0 : key == 15 ? IDC_ENTERED_INTERVAL15 : 1006 + key;
-    case 92: return key == 15 ? IDC_ENTERED_PRESSED15 : 1020 + key;
-    case 156: return key == 1 ? 0 : 1035 + key;
-    case 199: return key == 1 ? IDC_REENTERED_PRESSED1 : 1049 + key;
-    default: return 0;
-    }
-}
-
-constexpr bool gridMatchesNumbering() {
-    for (int i = kFirstGridIndex; i < kMainWindowControlCount; ++i) {
-        const ExpectedControl& c = kMainWindowControls[i];
-        if (c.w != 29 || c.h != 8 || c.style != kRightLabel) return false;
-        if (gridIdAt(c.x, gridKeyOfRow(c.y)) != c.id) return false;
-    }
-    return true;
-}
-
-constexpr bool gridIdsAreDistinct() {
-    for (int i = kFirstGridIndex; i < kMainWindowControlCount; ++i) {
-        for (int j = i + 1; j < kMainWindowControlCount; ++j) {
-            if (kMainWindowControls[i].id == kMainWindowControls[j].id) return false;
+    for (int i = 1; i < kGridLabelCount; ++i) {
+        for (int j = i; j > 0 && labels[j - 1].id > labels[j].id; --j) {
+            const ExpectedControl moved = labels[j];
+            labels[j] = labels[j - 1];
+            labels[j - 1] = moved;
         }
     }
-    return true;
+    return labels;
 }
 
-static_assert(kMainWindowControlCount - kFirstGridIndex == 58, "the timing grid has 58 labels");
-static_assert(gridMatchesNumbering(), "a grid label's identifier does not fit its column and row");
-static_assert(gridIdsAreDistinct(), "two grid labels share an identifier");
-static_assert(kMainWindowControls[kFirstGridIndex].id == IDC_ENTERED_INTERVAL2 &&
-                  kMainWindowControls[kMainWindowControlCount - 1].id == IDC_REENTERED_PRESSED1,
-              "the grid starts at 1008 and ends at 1065 in template order");
+constexpr std::array<ExpectedControl, kGridLabelCount> kGridLabels = gridLabels();
+
+constexpr bool isGridLabel(int id)
+{
+    for (const ExpectedControl& label : kGridLabels) {
+        if (label.id == id)
+            return true;
+    }
+    return false;
+}
 
 // Tab order: the controls with WS_TABSTOP, in template order.
 constexpr int kMainWindowTabOrder[6] = {IDC_ENTERED, IDC_REENTERED,     IDC_THRESHOLD,

@@ -41,37 +41,31 @@ std::string className(HWND window)
     return name;
 }
 
-void expectControls(HWND dialog, const ExpectedControl* expected, int count, bool checkSize)
+void expectControl(HWND dialog, HWND child, const ExpectedControl& want, bool checkSize)
 {
-    HWND child = GetWindow(dialog, GW_CHILD);
-    for (int i = 0; i < count; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
-        const ExpectedControl& want = expected[i];
-        SCOPED_TRACE("control #" + std::to_string(i + 1) + " (id " + std::to_string(want.id) + ")");
-        ASSERT_NE(child, nullptr);
-        if (want.id != kNoId) {
-            EXPECT_EQ(GetDlgCtrlID(child), want.id);
-        }
-        EXPECT_STRCASEEQ(className(child).c_str(), want.windowClass);
-        if (want.text) {
-            EXPECT_EQ(harness::text(child), want.text);
-        }
-        const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(child, GWL_STYLE));
-        EXPECT_EQ(style & want.styleMask, want.style & want.styleMask)
-            << std::hex << "style " << style << " expected " << want.style;
-        if (want.style & ES_PASSWORD) {
-            const DWORD ex = static_cast<DWORD>(GetWindowLongPtrA(child, GWL_EXSTYLE));
-            EXPECT_TRUE((style & WS_BORDER) || (ex & WS_EX_CLIENTEDGE)) << "edit has a border";
-        }
-        const RECT want_rect = dialogUnits(dialog, want.x, want.y, want.w, want.h);
-        const RECT got = clientRectOf(dialog, child);
-        EXPECT_EQ(got.left, want_rect.left);
-        EXPECT_EQ(got.top, want_rect.top);
-        if (checkSize || i != 0) {
-            EXPECT_EQ(got.right, want_rect.right);
-            EXPECT_EQ(got.bottom, want_rect.bottom);
-        }
+    SCOPED_TRACE("id " + std::to_string(want.id));
+    if (want.id != kNoId) {
+        EXPECT_EQ(GetDlgCtrlID(child), want.id);
     }
-    EXPECT_EQ(child, nullptr) << "more controls than the layout has";
+    EXPECT_STRCASEEQ(className(child).c_str(), want.windowClass);
+    if (want.text) {
+        EXPECT_EQ(harness::text(child), want.text);
+    }
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(child, GWL_STYLE));
+    EXPECT_EQ(style & want.styleMask, want.style & want.styleMask)
+        << std::hex << "style " << style << " expected " << want.style;
+    if (want.style & ES_PASSWORD) {
+        const DWORD ex = static_cast<DWORD>(GetWindowLongPtrA(child, GWL_EXSTYLE));
+        EXPECT_TRUE((style & WS_BORDER) || (ex & WS_EX_CLIENTEDGE)) << "edit has a border";
+    }
+    const RECT want_rect = dialogUnits(dialog, want.x, want.y, want.w, want.h);
+    const RECT got = clientRectOf(dialog, child);
+    EXPECT_EQ(got.left, want_rect.left);
+    EXPECT_EQ(got.top, want_rect.top);
+    if (checkSize) {
+        EXPECT_EQ(got.right, want_rect.right);
+        EXPECT_EQ(got.bottom, want_rect.bottom);
+    }
 }
 
 void expectFrame(HWND dialog, const char* caption, int width, int height, DWORD style, DWORD mask)
@@ -96,7 +90,22 @@ TEST(Layout, MainWindowTemplateCreatesEveryControlAsLaidOut)
                     kMainWindowStyle, kDialogStyleMask);
         const DWORD ex = static_cast<DWORD>(GetWindowLongPtrA(window, GWL_EXSTYLE));
         EXPECT_EQ(ex & kMainWindowExStyleMask, kMainWindowExStyle);
-        expectControls(window, kMainWindowControls, kMainWindowControlCount, true);
+        // The grid's labels may stand anywhere among the other controls; each kind keeps
+        // its own order.
+        int other = 0, grid = 0, index = 0;
+        for (HWND child = GetWindow(window, GW_CHILD); child;
+             child = GetWindow(child, GW_HWNDNEXT), ++index) {
+            SCOPED_TRACE("control #" + std::to_string(index + 1));
+            if (isGridLabel(GetDlgCtrlID(child))) {
+                ASSERT_LT(grid, kGridLabelCount);
+                expectControl(window, child, kGridLabels[grid++], true);
+            } else {
+                ASSERT_LT(other, kOtherControlCount) << "more controls than the layout has";
+                expectControl(window, child, kMainWindowControls[other++], true);
+            }
+        }
+        EXPECT_EQ(other, kOtherControlCount);
+        EXPECT_EQ(grid, kGridLabelCount);
     });
 }
 
@@ -137,7 +146,12 @@ TEST(Layout, AboutBoxTemplateCreatesItsFourControls)
         expectFrame(window, kAboutBoxCaption, kAboutBoxWidth, kAboutBoxHeight, kAboutBoxStyle,
                     kAboutBoxStyleMask);
         // The icon control sizes itself to the icon: only its position is compared.
-        expectControls(window, kAboutBoxControls, kAboutBoxControlCount, false);
+        HWND child = GetWindow(window, GW_CHILD);
+        for (int i = 0; i < kAboutBoxControlCount; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
+            ASSERT_NE(child, nullptr);
+            expectControl(window, child, kAboutBoxControls[i], i != 0);
+        }
+        EXPECT_EQ(child, nullptr) << "more controls than the layout has";
     });
 }
 
