@@ -9,6 +9,8 @@
 #
 # Settings read from the environment:
 #   TYPROVA_WINEPREFIX  prefix folder (default <repo>/build/wineprefix)
+#   TYPROVA_WINE        Wine loader that runs the programs (default /usr/lib/wine/wine64;
+#                       /usr/lib/wine/wine for 32-bit programs)
 #   TYPROVA_HEADLESS=1  always use a private Xvfb, even when DISPLAY works
 #   TYPROVA_WINE_MANAGED  Y: top-level windows are left to a window manager; N: Wine draws the
 #                       whole frame itself, caption included. Default: N on the session's own
@@ -39,7 +41,7 @@ wine_env() {
   export WINEDEBUG=-all
   # No Mono or Gecko install prompt: those dialogs would block an unattended run.
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  export WINE=/usr/lib/wine/wine64
+  export WINE="${TYPROVA_WINE:-/usr/lib/wine/wine64}"
   export WINESERVER=/usr/lib/wine/wineserver
   # The loader path that Wine uses when one Windows process starts another.
   export WINELOADER="$WINE"
@@ -168,14 +170,31 @@ wine_session_start() {
     echo "$TYPROVA_XVFB_PID" >"$WINEPREFIX.xvfb"
   fi
 
+  # The prefix is set up by 64-bit wineboot, whichever loader runs the session's programs.
+  # Bounded generously: with 32-bit Wine installed, setting up also installs the prefix's
+  # 32-bit side, which takes minutes where 32-bit code runs under emulation.
+  local setup_wine="${WINE%64}64"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine-env: creating Wine prefix $WINEPREFIX (first run, about 15 s)" >&2
-    if ! timeout 300 "$WINE" wineboot -i </dev/null >>"$TYPROVA_WINE_LOG" 2>&1; then
+    echo "wine-env: creating Wine prefix $WINEPREFIX (first run, 15 s; minutes with 32-bit Wine)" >&2
+    if ! timeout 900 "$setup_wine" wineboot -i </dev/null >>"$TYPROVA_WINE_LOG" 2>&1; then
       echo "wine-env: wineboot -i failed (see $TYPROVA_WINE_LOG)" >&2
       wine_session_stop
       return 1
     fi
     # Let the prefix settle (registry flushed to disk) before the real session.
+    _typrova_stop_server
+  fi
+  # 32-bit programs need the prefix's 32-bit side, which a prefix created before 32-bit Wine
+  # was installed lacks: update the prefix once, which adds it.
+  if [ "$WINE" != "$setup_wine" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    echo "wine-env: adding the 32-bit side to $WINEPREFIX (once, takes minutes)" >&2
+    if ! timeout 900 "$setup_wine" wineboot -u </dev/null >>"$TYPROVA_WINE_LOG" 2>&1 ||
+        [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+      echo "wine-env: could not add the 32-bit side to $WINEPREFIX (is wine32 installed?" \
+        "see $TYPROVA_WINE_LOG)" >&2
+      wine_session_stop
+      return 1
+    fi
     _typrova_stop_server
   fi
 
