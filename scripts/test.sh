@@ -48,6 +48,8 @@ if [ "$leg" = win32 ]; then
   build win32
   cmake --preset native >/dev/null
   cmake --build --preset native -j "$jobs" --target injector
+  cmake --preset win64 >/dev/null
+  cmake --build --preset win64 -j "$jobs" --target winprobe
   win32_leg
 else
   # Windows programs first: the native end-to-end tests drive the win64 exes.

@@ -212,7 +212,7 @@ wine_session_start() {
     Y | N) ;;
     *) echo "wine-env: TYPROVA_WINE_MANAGED must be Y or N" >&2; wine_session_stop; return 1 ;;
   esac
-  if ! timeout 120 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ \
+  if ! timeout 120 "$setup_wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ \
       /d "$managed" /f </dev/null >>"$TYPROVA_WINE_LOG" 2>&1; then
     echo "wine-env: first Wine process did not finish (see $TYPROVA_WINE_LOG)" >&2
     wine_session_stop
