@@ -1,8 +1,9 @@
 // GoogleTest's default printer also hands every failure text to OutputDebugStringA. 32-bit
-// Wine running under user-mode emulation dies in that call (the process ends with a
-// segmentation fault right after the text reaches stdout), so a failing assertion in the i686
-// build took the whole run down with it. Nobody reads the debugger's channel in these runs:
-// the text goes to stdout alone, in the default printer's format.
+// Wine run by qemu's user-mode emulator (machines whose kernel cannot run 32-bit programs)
+// dies in that call: the process ends with a segmentation fault right after the text reaches
+// stdout, so one failing assertion took the whole i686 run down with it. Run natively, the
+// same call returns. Nobody reads the debugger's channel in these runs: the text goes to
+// stdout alone, in the default printer's format.
 #include "console_printer.h"
 
 #include <cstdio>
