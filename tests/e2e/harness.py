@@ -182,7 +182,7 @@ class Session:
         with tempfile.TemporaryFile() as out:
             script = f'source "{WINE_ENV_SH}" && wine_session_start && env -0'
             r = subprocess.run(["bash", "-c", script], stdin=subprocess.DEVNULL, stdout=out,
-                               env=env, timeout=400)
+                               env=env, timeout=1000)
             out.seek(0)
             exported = out.read().decode(errors="replace")
         if r.returncode != 0:
