@@ -140,14 +140,31 @@ wine_session_start() {
     _typrova_start_xvfb || { wine_session_stop; return 1; }
   fi
 
+  # The prefix is set up by 64-bit wineboot, whichever loader runs the session's programs.
+  # Bounded generously: with 32-bit Wine installed, setting up also installs the prefix's
+  # 32-bit side, which takes minutes where 32-bit code runs under emulation.
+  local setup_wine="${WINE%64}64"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine-env: creating Wine prefix $WINEPREFIX (first run, 15 s to a few minutes)" >&2
-    if ! _typrova_spawn timeout 900 "$WINE" wineboot -i; then
+    echo "wine-env: creating Wine prefix $WINEPREFIX (first run, 15 s; minutes with 32-bit Wine)" >&2
+    if ! _typrova_spawn timeout 900 "$setup_wine" wineboot -i; then
       echo "wine-env: wineboot -i failed (see $TYPROVA_WINE_LOG)" >&2
       wine_session_stop
       return 1
     fi
     # Let the prefix settle (registry flushed to disk) before the real session.
+    _typrova_stop_server
+  fi
+  # 32-bit programs need the prefix's 32-bit side, which a prefix created before 32-bit Wine
+  # was installed lacks: update the prefix once, which adds it.
+  if [ "$WINE" != "$setup_wine" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    echo "wine-env: adding the 32-bit side to $WINEPREFIX (once, takes minutes)" >&2
+    if ! timeout 900 "$setup_wine" wineboot -u </dev/null >>"$TYPROVA_WINE_LOG" 2>&1 ||
+        [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+      echo "wine-env: could not add the 32-bit side to $WINEPREFIX (is wine32 installed?" \
+        "see $TYPROVA_WINE_LOG)" >&2
+      wine_session_stop
+      return 1
+    fi
     _typrova_stop_server
   fi
 
@@ -165,7 +182,7 @@ wine_session_start() {
     Y | N) ;;
     *) echo "wine-env: TYPROVA_WINE_MANAGED must be Y or N" >&2; wine_session_stop; return 1 ;;
   esac
-  if ! _typrova_spawn timeout 120 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed \
+  if ! _typrova_spawn timeout 120 "$setup_wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed \
       /t REG_SZ /d "$managed" /f; then
     echo "wine-env: first Wine process did not finish (see $TYPROVA_WINE_LOG)" >&2
     wine_session_stop

@@ -251,10 +251,12 @@ class Session:
         return self._run([self.env["WINE"], str(exe), *args], timeout=timeout, check=check)
 
     def launch(self, exe: Union[str, Path], caption: str, *args: str,
-               wait_timeout_ms: int = 20000) -> Program:
-        """Starts a GUI exe and returns once its window with this caption is visible."""
+               wait_timeout_ms: int = 20000, loader: Optional[str] = None) -> Program:
+        """Starts a GUI exe and returns once its window with this caption is visible.
+        loader: the Wine loader for this exe, if not the session's."""
         started = time.monotonic()
-        proc = subprocess.Popen([self.env["WINE"], str(exe), *args], stdin=subprocess.DEVNULL,
+        proc = subprocess.Popen([loader or self.env["WINE"], str(exe), *args],
+                                stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                 env=self.env)
         prog = Program(proc, caption, started=started)

@@ -1,6 +1,7 @@
 // Entry of the Windows-side test program: prepares the application object the way the
 // program's start-up does, then runs the tests.
 #include "app.h"
+#include "console_printer.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@ std::string g_typrovaExe; // path of the built program, for the version-block te
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    harness::useConsolePrinter();
     const std::string option = "--typrova-exe=";
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]).rfind(option, 0) == 0)
