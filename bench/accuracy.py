@@ -265,18 +265,31 @@ def cut_passwords(sentence: Sequence[Keystroke], limit: int = KEYS_PER_PASSWORD
     return out
 
 
-def password_events(keystrokes: Sequence[Keystroke], start_ms: float = 60.0
-                    ) -> Optional[list[Event]]:
+def password_events(keystrokes: Sequence[Keystroke], start_ms: float = 60.0,
+                    rng: Optional[random.Random] = None) -> Optional[list[Event]]:
     """The presses and releases of a run of keystrokes, first press at start_ms. At equal times
     a release goes first (a key may be pressed again the moment it is up). A second Shift held
     with the first is the right one. None if the run cannot be played as typed: a key pressed
-    while it is still down, or a caret key with Shift held (that selects text)."""
+    while it is still down, or a caret key with Shift held (that selects text).
+
+    The data set's times are whole milliseconds, as is the X server's clock: played as they
+    are, the references (which time keys by that clock) would see every gap exactly and the
+    comparison would say nothing about them. With rng, every event is moved to a random point
+    of its own millisecond (the recording cannot tell where in it the key really went), the
+    order of events within one millisecond kept."""
     origin = keystrokes[0].press
     raw: list[tuple[float, int, int, str]] = []  # time, 0 release / 1 press, order, key
     for i, k in enumerate(keystrokes):
         raw += [(k.press - origin + start_ms, 1, i, k.key),
                 (k.release - origin + start_ms, 0, i, k.key)]
     raw.sort()
+    if rng is not None:
+        dithered = []
+        for t, group in itertools.groupby(raw, key=lambda e: e[0]):
+            same = list(group)
+            offsets = sorted(rng.random() for _ in same)
+            dithered += [(t + o, d, i, k) for o, (_, d, i, k) in zip(offsets, same)]
+        raw = dithered
     held: dict[int, str] = {}  # keystroke -> keysym as played
     events: list[Event] = []
     for t, down, i, key in raw:
@@ -294,16 +307,18 @@ def password_events(keystrokes: Sequence[Keystroke], start_ms: float = 60.0
     return events
 
 
-def real_schedule(data: Path = DEFAULT_DATA, passwords: int = 40) -> list[list[Event]]:
+def real_schedule(data: Path = DEFAULT_DATA, passwords: int = 40, seed: int = 20261209
+                  ) -> list[list[Event]]:
     """Passwords cut from both people's sentences, taken in turn from each person in the order
     they were typed; `passwords` of them (0: all). Runs that file nothing or cannot be played
-    as typed are left out."""
+    as typed are left out. The seed places the events within their milliseconds."""
+    rng = random.Random(seed)
     per_person = []
     for path in sorted((data / "keyboard").glob("*_keystrokes.txt")):
         runs = []
         for sentence in read_keyboard(path):
             for cut in cut_passwords(sentence):
-                events = password_events(cut)
+                events = password_events(cut, rng=rng)
                 if events is not None and slots_from_times(events):
                     runs.append(events)
         per_person.append(runs)

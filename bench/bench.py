@@ -3,7 +3,7 @@ build/bench/results.md): timing accuracy against two references on a synthetic a
 typing schedule, cost per key, start-up time, executable size, and the verdict's error rates
 on real typists (with their plot in docs/). bench/run.sh installs, builds and then calls this.
 
-    python3 bench/bench.py [--passwords 40] [--real-passwords 40] [--data DIR]
+    python3 bench/bench.py [--passwords 20] [--real-passwords 20] [--data DIR]
                            [--baseline-app OLD/Typrova.exe] [--only accuracy|verdict]
                            [--out build/bench/results.md]
 """
@@ -243,8 +243,8 @@ def size_rows(table: Table) -> None:
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--passwords", type=int, default=40, help="synthetic 15-key passwords")
-    ap.add_argument("--real-passwords", type=int, default=40,
+    ap.add_argument("--passwords", type=int, default=20, help="synthetic 15-key passwords")
+    ap.add_argument("--real-passwords", type=int, default=20,
                     help="passwords cut from the real keyboard typing (0: all of them)")
     ap.add_argument("--data", type=Path, default=accuracy.DEFAULT_DATA,
                     help="folder of the real typing data sets")
