@@ -25,7 +25,6 @@ Exits 77 (skipped) when a tool, the program or the data set is missing.
 from __future__ import annotations
 
 import itertools
-import math
 import re
 import subprocess
 import sys
