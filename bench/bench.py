@@ -1,14 +1,19 @@
-"""Runs every Typrova benchmark in one Wine session and prints one table (also written to
-build/bench/results.md): timing accuracy against two references, cost per key, start-up time
-and executable size. bench/run.sh installs, builds and then calls this.
+"""Runs every Typrova benchmark in one Wine session and prints its tables (also written to
+build/bench/results.md): timing accuracy against two references on a synthetic and a real
+typing schedule, cost per key, start-up time, executable size, and the verdict's error rates
+on real typists (with their plot in docs/). bench/run.sh installs, builds and then calls this.
 
-    python3 bench/bench.py [--passwords 40] [--out build/bench/results.md]
+    python3 bench/bench.py [--passwords 20] [--real-passwords 20] [--data DIR]
+                           [--baseline-app OLD/Typrova.exe] [--only accuracy|verdict]
+                           [--out build/bench/results.md]
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import datetime
+import importlib.util
 import math
 import os
 import platform
@@ -18,6 +23,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -78,34 +84,82 @@ def conditions(session_env: dict[str, str]) -> list[str]:
 
 # --- 1. accuracy --------------------------------------------------------------------------------
 
-def accuracy_rows(table: Table, session: harness.Session, tools: accuracy.Tools,
-                  passwords: int) -> list[str]:
-    results, lateness, keystrokes = accuracy.run_all(session, tools, passwords)
-    notes = []
+KINDS = (("holds (Pressed)", "pressed"), ("pauses (Interval)", "interval"))
+
+
+def accuracy_table(session: harness.Session, tools: accuracy.Tools, passwords: int,
+                   real_passwords: int, data: Path, baseline: Path | None
+                   ) -> tuple[str, list[str]]:
+    """Both schedules into every target; a markdown table with the schedules side by side,
+    and the faults seen."""
+    groups = {"synthetic": accuracy.make_schedule(passwords),
+              "real typing": accuracy.real_schedule(data, real_passwords)}
+    results, lateness = accuracy.run_all(session, tools, groups, baseline)
+    names = list(groups)
+    head = ["Measure"] + [f"{g} ({len(groups[g])} passwords, "
+                          f"{accuracy.keystroke_count(groups[g])} keystrokes)" for g in names]
+    rows: list[list[str]] = []
+    notes: list[str] = []
+    p99: dict[tuple[str, str, str], float] = {}
+    for target, per_schedule in results.items():
+        for kind, attr in KINDS:
+            cells = []
+            for g in names:
+                s = accuracy.summary(getattr(per_schedule[g], attr))
+                p99[(target, kind, g)] = s["p99"]
+                cells.append(f"{ms(s['median'])} / {ms(s['p95'])} / {ms(s['p99'])} / "
+                             f"{ms(s['max'])} ms (n={s['n']})")
+            rows.append([f"{target}: error of {kind}, median / p95 / p99 / max"] + cells)
+        for g in names:
+            faults = per_schedule[g].faults
+            if faults:
+                notes += [f"{target}, {g}: {f}" for f in faults]
+        counts = [len(per_schedule[g].faults) for g in names]
+        if any(counts):
+            rows.append([f"{target}: faults (see below)"] + [str(c) for c in counts])
+    for target in (t for t in results if t.startswith("Typrova")):
+        for kind, _ in KINDS:
+            rows.append([f"p99 ratio {target} / Chromium page, {kind} (goal <= 1.0)"] +
+                        [f"{p99[(target, kind, g)] / p99[('Chromium page', kind, g)]:.2f}"
+                         for g in names])
+    cells = []
+    for g in names:
+        shown, differ = accuracy.count_refiled(groups[g])
+        cells.append(f"{differ} of {shown} ({100 * differ / shown:.0f} %)")
+    rows.append(["Shown values that differ from the plain hold of key k / pause before key k "
+                 "(the filing rule refiles positions)"] + cells)
     late = accuracy.summary(lateness)
-    table.add(f"Injector lateness (sent - scheduled), {int(late['n'])} events in the program's run",
-              f"median {ms(late['median'])} / p95 {ms(late['p95'])} / p99 {ms(late['p99'])} / "
-              f"max {ms(late['max'])} ms")
-    p99: dict[tuple[str, str], float] = {}
-    for name, errors in results.items():
-        for kind, values in (("holds (Pressed)", errors.pressed),
-                             ("pauses (Interval)", errors.interval)):
-            s = accuracy.summary(values)
-            p99[(name, kind)] = s["p99"]
-            goal = "p99 <= 1 ms" if name == "Typrova" else ""
-            table.add(f"Timing error {kind}, {name} (n={s['n']}, {keystrokes} keystrokes): "
-                      "median / p95 / p99 / max",
-                      f"{ms(s['median'])} / {ms(s['p95'])} / {ms(s['p99'])} / {ms(s['max'])} ms",
-                      goal, s["p99"] <= 1.0 if goal else None)
-        if errors.faults:
-            table.add(f"Faults seen in the {name} run", f"{len(errors.faults)}: "
-                      + "; ".join(errors.faults[:3]).replace("|", "/"))
-            notes += [f"{name}: {f}" for f in errors.faults]
-    for kind in ("holds (Pressed)", "pauses (Interval)"):
-        ratio = p99[("Typrova", kind)] / p99[("Chromium page", kind)]
-        table.add(f"Timing error p99 ratio Typrova / Chromium page, {kind}", f"{ratio:.2f}",
-                  "<= 1.0", ratio <= 1.0)
-    return notes
+    rows.append([f"Injector lateness (sent - scheduled) over the program's run, "
+                 f"{int(late['n'])} events", f"median {ms(late['median'])} / p95 "
+                 f"{ms(late['p95'])} / p99 {ms(late['p99'])} / max {ms(late['max'])} ms", ""])
+    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+    lines += ["| " + " | ".join(c.replace("|", "/") for c in r) + " |" for r in rows]
+    return "\n".join(lines), notes
+
+
+# --- verdict on real typists ---------------------------------------------------------------------
+
+VERDICT_TOOL = BUILD / "native" / "bench" / "typist_verdicts"
+VERDICT_PLOT = REPO / "docs" / "verdict-rates.png"
+
+
+def verdict_section(data: Path) -> str:
+    """The verdict's error rates on the touch/ typists (typist_verdicts), and their plot."""
+    curve = BUILD / "bench" / "verdict-curve.csv"
+    curve.parent.mkdir(parents=True, exist_ok=True)
+    started = time.monotonic()
+    r = subprocess.run([str(VERDICT_TOOL), "--data", str(data), "--curve", str(curve)],
+                       capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
+    if r.returncode != 0:
+        return f"typist_verdicts failed ({r.returncode}): {r.stderr.strip()}"
+    seconds = time.monotonic() - started
+    # Debian's matplotlib belongs to the system's Python, which may not be the one running this.
+    python = (sys.executable if importlib.util.find_spec("matplotlib") is not None
+              else "/usr/bin/python3")
+    subprocess.run([python, str(REPO / "bench" / "plot_verdicts.py"), str(curve),
+                    str(VERDICT_PLOT)], check=True, timeout=120)
+    return (f"`{VERDICT_TOOL.relative_to(REPO)}` ({seconds:.1f} s); plot "
+            f"{VERDICT_PLOT.relative_to(REPO)}\n\n```\n{r.stdout.strip()}\n```")
 
 
 # --- 2. cost per key -----------------------------------------------------------------------------
@@ -278,9 +332,20 @@ def size_rows(table: Table) -> None:
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--passwords", type=int, default=40, help="15-key passwords per target")
+    ap.add_argument("--passwords", type=int, default=20, help="synthetic 15-key passwords")
+    ap.add_argument("--real-passwords", type=int, default=20,
+                    help="passwords cut from the real keyboard typing (0: all of them)")
+    ap.add_argument("--data", type=Path, default=accuracy.DEFAULT_DATA,
+                    help="folder of the real typing data sets")
+    ap.add_argument("--baseline-app", type=Path, default=None,
+                    help="another Typrova.exe (e.g. built from an older commit) to play the "
+                         "schedules into as well, for before/after figures from one run")
+    ap.add_argument("--only", choices=("accuracy", "verdict"), default=None,
+                    help="run one part only")
     ap.add_argument("--out", type=Path, default=BUILD / "bench" / "results.md")
     args = ap.parse_args()
+    if args.baseline_app is not None and not args.baseline_app.is_file():
+        ap.error(f"--baseline-app {args.baseline_app}: no such file")
 
     tools = accuracy.Tools(BUILD / "native/tests/e2e/injector",
                            BUILD / "win64/tests/e2e/winprobe.exe", BUILD / "win64/app/Typrova.exe",
@@ -288,28 +353,58 @@ def main() -> int:
     win_bench = BUILD / "win64" / "bench"
     table = Table()
     notes: list[str] = []
-    with harness.Session(tools.injector, tools.winprobe,
-                         prefix=os.environ.get("TYPROVA_WINEPREFIX",
-                                               str(BUILD / "wineprefix-bench"))) as session:
-        header = conditions(session.env)
+    accuracy_md = ""
+    verdict_md = ""
+    if args.only in (None, "verdict"):
+        print("running: verdict on real typists", file=sys.stderr, flush=True)
+        verdict_md = verdict_section(args.data)
+    header = [f"Date: {datetime.datetime.now().astimezone().isoformat(timespec='seconds')}"]
+    with contextlib.ExitStack() as stack:
+        session: harness.Session | None = None
+        if args.only != "verdict":
+            session = stack.enter_context(harness.Session(
+                tools.injector, tools.winprobe,
+                prefix=os.environ.get("TYPROVA_WINEPREFIX", str(BUILD / "wineprefix-bench"))))
+            header = conditions(session.env)
         print("\n".join(header), flush=True)
-        for name, step in (
-                ("accuracy", lambda: notes.extend(accuracy_rows(
-                    table, session, tools, args.passwords))),
-                ("cost per key", lambda: key_cost_rows(table, session,
-                                                       win_bench / "key_cost.exe")),
-                ("start-up", lambda: startup_rows(table, session, win_bench / "startup_probe.exe",
-                                                  tools.typrova,
-                                                  win_bench / "minimal_dialog.exe"))):
+
+        def run_accuracy() -> None:
+            nonlocal accuracy_md
+            accuracy_md, found = accuracy_table(session, tools, args.passwords,
+                                                args.real_passwords, args.data,
+                                                args.baseline_app)
+            notes.extend(found)
+
+        steps = [("accuracy", run_accuracy),
+                 ("cost per key", lambda: key_cost_rows(table, session,
+                                                        win_bench / "key_cost.exe")),
+                 ("start-up", lambda: startup_rows(table, session,
+                                                   win_bench / "startup_probe.exe",
+                                                   tools.typrova,
+                                                   win_bench / "minimal_dialog.exe"))]
+        for name, step in steps:
+            if session is None or (args.only is not None and name != args.only):
+                continue
             print(f"running: {name}", file=sys.stderr, flush=True)
+            started = time.monotonic()
             try:
                 step()
-            except (harness.HarnessError, subprocess.SubprocessError, OSError, KeyError) as e:
+            except (harness.HarnessError, subprocess.SubprocessError, OSError, KeyError,
+                    ValueError) as e:
                 table.add(f"{name}", f"bench failed: {e}".replace("|", "/"), "runs", False)
-    size_rows(table)
+            print(f"done: {name} in {time.monotonic() - started:.0f} s", file=sys.stderr,
+                  flush=True)
+    if args.only is None:
+        size_rows(table)
 
-    text = "\n".join(["# Typrova benchmark", ""] + [h + "  " for h in header] + ["",
-                      table.markdown(), ""])
+    text = "\n".join(["# Typrova benchmark", ""] + [h + "  " for h in header] + [""])
+    if accuracy_md:
+        text += ("\n## Timing accuracy (every target's session at the end-to-end tests' "
+                 "priority)\n\n" + accuracy_md + "\n")
+    if table.rows:
+        text += "\n## Cost, start-up, size\n\n" + table.markdown() + "\n"
+    if verdict_md:
+        text += "\n## Verdict on real typists\n\n" + verdict_md + "\n"
     if notes:
         text += "\nFaults:\n" + "\n".join(f"- {n}" for n in notes) + "\n"
     args.out.parent.mkdir(parents=True, exist_ok=True)
