@@ -33,9 +33,12 @@ EM_GETLIMITTEXT = 0x00D5
 TOL_MS = 3.0
 SETTLE_S = 0.3
 RSS_GROWTH_LIMIT_KB = 2048
-# Values a busy machine may deliver late (see replay.LATE_MS) are listed, not failed, up to
-# this many in one case; a wrong value fails at once.
-LATE_ALLOWED = 2
+# A value off by more than TOL_MS but at most this much is a key event Wine delivered late: it
+# is listed, not failed (timing accuracy is the typing test's and the benchmarks' rule; here,
+# on a noisy machine, late deliveries of 3 to 20 ms come in most runs). Every fault these cases
+# look for moves a value by a whole gap between two events of the case, 40 ms or more, and
+# still fails.
+LATE_MS = 25.0
 TOOLS: dict[str, Path] = {}
 FIGURES: list[str] = []
 
@@ -122,9 +125,8 @@ class Hostile(unittest.TestCase):
         for fld in (ENTERED, REENTERED):
             self.assertEqual(len(shown[fld]), len(m.fields[fld].text), f"{case}: field {fld}")
             self.assertEqual(shown[fld], m.fields[fld].text, f"{case}: field {fld}")
-        cmp = m.compare(shown, TOL_MS)
+        cmp = m.compare(shown, TOL_MS, late_ms=LATE_MS)
         self.assertFalse(cmp.bad, f"{case}: {cmp.describe()}")
-        self.assertLessEqual(len(cmp.late), LATE_ALLOWED, f"{case}: {cmp.describe()}")
         if cmp.late:
             print(f"\n{case}: late values {cmp.describe()}", file=sys.stderr)
         result = (shown[replay.SCORE_LABEL], shown[replay.VERDICT_LABEL])
@@ -287,8 +289,9 @@ class Hostile(unittest.TestCase):
         try:
             self.clear_both()
             s.focus_field(CAPTION, ENTERED)
-            # Held a little longer than 2,000 repeats take, for the server's timer drift.
-            hold = delay_ms + (repeats - 1) * interval_ms * 1.05 + interval_ms / 2
+            # Held a quarter longer than 2,000 repeats take: the server's repeat timer falls
+            # behind by up to a tenth on a noisy machine.
+            hold = delay_ms + (repeats - 1) * interval_ms * 1.25 + interval_ms / 2
             events = warm_up() + [KeyEvent(300, True, "k"), KeyEvent(300 + hold, False, "k")]
             t0 = time.monotonic()
             sent = self.play(events)
