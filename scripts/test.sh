@@ -36,7 +36,7 @@ run() {
   "$@" || failed=1
 }
 # The 32-bit leg: the i686 build's tests and its end-to-end smoke, which types with the
-# native build's key injector. Everything 32-bit is emulated on most machines, so it is slow
+# native build's key injector. Where 32-bit code is emulated it is slow
 # and loads both cores: it runs alone, after the timing-sensitive end-to-end tests.
 win32_leg() {
   local t0=$SECONDS
