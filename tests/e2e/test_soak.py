@@ -43,7 +43,7 @@ RSS_GROWTH_LIMIT_KB = 2048
 # Now and then a key event reaches the program tens of ms late, when other sessions on the
 # same 2 cores (builds, benchmarks with their own real-time injectors) hold the CPU: seen once
 # at 33 ms in 1,600 events. The typing test repeats such a typing; the soak cannot, so it
-# lets a few values (at most 1 % of those compared) be off by up to STALL_MS. A wrong rule
+# lets a few values (at most replay.LATE_SHARE of those compared) be off by up to STALL_MS. A wrong rule
 # (slot, gap, units, length) is off in many values or by more.
 STALL_MS = 100.0
 CHUNK_EVENTS = 60
@@ -281,7 +281,7 @@ def main() -> int:
     print(soak.report(), file=sys.stderr)
     if len(soak.rss) >= 2 and soak.rss[-1] - soak.rss[0] > RSS_GROWTH_LIMIT_KB:
         soak.fail(f"memory grew by {soak.rss[-1] - soak.rss[0]} KiB")
-    allowed = max(3, soak.compared // 100)
+    allowed = max(3, replay.late_allowed(soak.compared))
     if len(soak.late) > allowed:
         soak.fail(f"{len(soak.late)} values late by more than {TOL_MS} ms (allowed {allowed})")
     if soak.failures:

@@ -116,7 +116,8 @@ class TypingSession(unittest.TestCase):
         """Types the events and compares every label with the replay. When the only misses
         are values off by a plausible delivery delay (see replay.LATE_MS), the typing is
         repeated, up to ATTEMPTS times in all: a wrong value comes back every time, a late
-        event does not. clear_first: empty the field before each repeat."""
+        event does not. The last attempt accepts up to replay.late_allowed() late values.
+        clear_first: empty the field before each repeat."""
         for attempt in range(1, ATTEMPTS + 1):
             self.type_into(fld, events)
             shown = self.shown()
@@ -128,6 +129,8 @@ class TypingSession(unittest.TestCase):
                 return shown, cmp
             STATS["late"] += len(cmp.late)
             print(f"\nattempt {attempt}: {cmp.describe()}", file=sys.stderr)
+            if attempt == ATTEMPTS and len(cmp.late) <= replay.late_allowed(cmp.compared):
+                return shown, cmp
             if clear_first:
                 self.session.click_button(CAPTION, replay.CLEAR_BUTTON[fld])
                 self.model.clear(fld)
