@@ -565,6 +565,29 @@ def built_tools(args: argparse.Namespace) -> Optional[dict[str, Path]]:
     return tools
 
 
+def run_tests(argv: Sequence[str]) -> bool:
+    """Runs the calling script's unittest cases with the arguments the tool options left over;
+    returns whether all passed."""
+    import unittest
+    return unittest.main(module="__main__", argv=[sys.argv[0], *argv],
+                         exit=False).result.wasSuccessful()
+
+
+def suite_main(tools_out: dict, default_app: Path, report=None) -> int:
+    """The main() of an end-to-end suite: reads the tool options (the program defaults to
+    default_app), fills tools_out with the built tools, runs the cases and then report(), if
+    given. Returns the exit code: 0, 1, or 77 (skipped) when a tool is not built."""
+    args, rest = tool_arguments(default_app).parse_known_args()
+    tools = built_tools(args)
+    if tools is None:
+        return 77
+    tools_out.update(tools)
+    ok = run_tests(rest)
+    if report:
+        report()
+    return 0 if ok else 1
+
+
 def start_with_program(injector: Path, winprobe: Path, exe: Path,
                        caption: str) -> tuple["Session", "Program"]:
     """Starts a session and launches `exe` in it, waiting for its window; the session is

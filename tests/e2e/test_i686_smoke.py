@@ -181,17 +181,11 @@ def main() -> int:
     if not os.environ.get("TYPROVA_WINE"):
         # The program is a 32-bit exe: it needs the 32-bit loader.
         os.environ["TYPROVA_WINE"] = "/usr/lib/wine/wine"
-    args, rest = harness.tool_arguments(
-        harness.REPO / "build/win32/app/Typrova.exe").parse_known_args()
-    tools = harness.built_tools(args)
-    if tools is None:
-        return 77
-    TOOLS.update(tools)
-    prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
-    print(f"max |shown - expected| {STATS['max_diff']:.3f} ms over {STATS['compared']} values "
-          f"(tolerance {TOL_MS} ms)", file=sys.stderr)
-    return 0 if prog.result.wasSuccessful() else 1
 
+    def report() -> None:
+        print(f"max |shown - expected| {STATS['max_diff']:.3f} ms over {STATS['compared']} values "
+              f"(tolerance {TOL_MS} ms)", file=sys.stderr)
+    return harness.suite_main(TOOLS, harness.REPO / "build/win32/app/Typrova.exe", report)
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -136,14 +136,7 @@ class NoPasswordLeftBehind(unittest.TestCase):
 
 
 def main() -> int:
-    args, rest = harness.tool_arguments(REPO / "build/win64/app/Typrova.exe").parse_known_args()
-    tools = harness.built_tools(args)
-    if tools is None:
-        return 77
-    TOOLS.update(tools)
-    prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
-    return 0 if prog.result.wasSuccessful() else 1
-
+    return harness.suite_main(TOOLS, REPO / "build/win64/app/Typrova.exe")
 
 if __name__ == "__main__":
     sys.exit(main())

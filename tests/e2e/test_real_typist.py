@@ -229,8 +229,7 @@ def main() -> int:
         print(f"skipped: {e}", file=sys.stderr)
         return 77
     TOOLS.update(tools)
-    prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
-    return 0 if prog.result.wasSuccessful() else 1
+    return 0 if harness.run_tests(rest) else 1
 
 
 if __name__ == "__main__":

@@ -118,8 +118,7 @@ def main() -> int:
         return 77
     TOOLS.update(tools)
     OPTIONS.update(fit_tests=args.fit_tests.resolve(), screenshots=args.screenshots.resolve())
-    prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
-    return 0 if prog.result.wasSuccessful() else 1
+    return 0 if harness.run_tests(rest) else 1
 
 
 if __name__ == "__main__":
