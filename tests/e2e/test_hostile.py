@@ -289,9 +289,9 @@ class Hostile(unittest.TestCase):
         try:
             self.clear_both()
             s.focus_field(CAPTION, ENTERED)
-            # Held a quarter longer than 2,000 repeats take: the server's repeat timer falls
+            # Held half as long again as 2,000 repeats take: the server's repeat timer falls
             # behind by up to a tenth on a noisy machine.
-            hold = delay_ms + (repeats - 1) * interval_ms * 1.25 + interval_ms / 2
+            hold = delay_ms + (repeats - 1) * interval_ms * 1.5 + interval_ms / 2
             events = warm_up() + [KeyEvent(300, True, "k"), KeyEvent(300 + hold, False, "k")]
             t0 = time.monotonic()
             sent = self.play(events)
