@@ -22,6 +22,7 @@ packages=(
   cmake g++ clang libclang-rt-14-dev googletest python3
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 fonts-wine fonts-liberation xvfb x11-utils libxtst-dev libx11-dev xdotool imagemagick
+  zip python3-pefile
 )
 packages+=("${extra[@]}")
 

@@ -3,7 +3,8 @@
 # build or test fails.
 #   native (g++) and clang: timing tests; ASan + UBSan: the same tests; fuzz: a 10 s smoke run;
 #   win64 and win32 (mingw-w64): the program and the Windows-side tests, run under Wine on a
-#   private Xvfb (win32 under 32-bit Wine); end-to-end tests that type into the real program.
+#   private Xvfb (win32 under 32-bit Wine); end-to-end tests that type into the real program;
+#   the release built twice, compared, and its programs typed into from their zips.
 #
 #   scripts/test.sh          everything
 #   scripts/test.sh win32    only the 32-bit leg (the i686 build under 32-bit Wine)
@@ -44,18 +45,31 @@ win32_leg() {
   echo "== 32-bit leg: $((SECONDS - t0)) s"
 }
 
+# The release: built twice from two fresh checkouts of HEAD (one path with a space); the two
+# dist/ folders must be identical, and scripts/release.sh checks both programs' hardening.
+# The packaged-program smokes (e2e_packaged_win64, e2e_packaged_win32) type into the first
+# build's programs, unpacked from their zips.
+release_leg() {
+  local t0=$SECONDS
+  run scripts/reproduce-release.sh "$repo/build/repro"
+  echo "== release, built twice: $((SECONDS - t0)) s"
+  export TYPROVA_DIST_DIR="$repo/build/repro/one/dist"
+}
+
 if [ "$leg" = win32 ]; then
   build win32
   cmake --preset native >/dev/null
   cmake --build --preset native -j "$jobs" --target injector
   cmake --preset win64 >/dev/null
   cmake --build --preset win64 -j "$jobs" --target winprobe
+  release_leg
   win32_leg
 else
   # Windows programs first: the native end-to-end tests drive the win64 exes.
   for preset in win64 win32 native clang asan fuzz; do
     build "$preset"
   done
+  release_leg
   run ctest --preset clang
   run ctest --preset asan
   run ctest --test-dir build/fuzz -V

@@ -118,6 +118,22 @@ _typrova_lock_session() {
   fi
 }
 
+# Puts Wine's Marlett font into the prefix's C:\windows\Fonts. The caption's close box (and
+# the scroll-bar arrows) are glyphs of Marlett; without it Wine draws them in another font, and
+# the close box shows as the letter "r". This Wine (8.0, Debian) loads TrueType fonts from
+# C:\windows\Fonts and the system's fontconfig folders only; it never reads its own font folder
+# (/usr/share/wine/fonts, package fonts-wine), and wineboot leaves C:\windows\Fonts empty.
+# Only Marlett is added: the dialogs' text fonts stay as they are.
+_typrova_install_marlett() {
+  local src=/usr/share/wine/fonts/marlett.ttf dst="$WINEPREFIX/drive_c/windows/Fonts"
+  [ -f "$dst/marlett.ttf" ] && return 0
+  if [ ! -f "$src" ]; then
+    echo "wine-env: $src is missing (package fonts-wine)" >&2
+    return 1
+  fi
+  mkdir -p "$dst" && cp "$src" "$dst/marlett.ttf"
+}
+
 # Prepares a display and a booted prefix with a running server and desktop.
 # Exports DISPLAY (and TYPROVA_XVFB_PID when it started Xvfb). Returns non-zero on failure.
 wine_session_start() {
@@ -167,6 +183,8 @@ wine_session_start() {
     fi
     _typrova_stop_server
   fi
+
+  _typrova_install_marlett || { wine_session_stop; return 1; }
 
   # A persistent server keeps the desktop between the short processes of a test run.
   _typrova_spawn "$WINESERVER" -p || true

@@ -3,7 +3,8 @@ program, types one word into both fields with real X key events (a capital with 
 overlapping pair and a Backspace), reads all 58 labels and the result box back and checks them
 against a replay of the injector's send times, the score against the shown tables and the
 verdict against the threshold; then Escape ends the program. Exits 77 (skipped) when a tool or
-the program is not built.
+the program is not built. With TYPROVA_WINE=/usr/lib/wine/wine64 it runs an x86_64 program the
+same way (the release zips' programs are smoke-tested so, tests/e2e/packaged_smoke.cmake).
 
     TYPROVA_WINE=/usr/lib/wine/wine python3 tests/e2e/test_i686_smoke.py \\
         [--injector P] [--winprobe P (x86_64)] [--app P (i686)] [-v]

@@ -1,0 +1,39 @@
+# Runs the typing smoke (test_i686_smoke.py) on the program as a user gets it: unpacks the
+# release zip into a fresh folder whose path has spaces and a non-ASCII letter, like
+# "Program Files/Typrová 1.0", and types into the Typrova.exe found there.
+#
+#   cmake -DZIP_NAME=Typrova-<version>-win64.zip -DDIST=<default dist folder> -DDEST=<folder>
+#         -DWINE=<loader> -DPYTHON=<python3> -DSMOKE=<test_i686_smoke.py>
+#         -DINJECTOR=<injector> -DWINPROBE=<winprobe.exe> -P packaged_smoke.cmake
+#
+# The zip is looked for in $TYPROVA_DIST_DIR when that is set (scripts/test.sh points it at
+# its release build), else in DIST. Prints "skipped:" when the zip or a tool is not there.
+if(DEFINED ENV{TYPROVA_DIST_DIR} AND NOT "$ENV{TYPROVA_DIST_DIR}" STREQUAL "")
+  set(DIST "$ENV{TYPROVA_DIST_DIR}")
+endif()
+set(zip "${DIST}/${ZIP_NAME}")
+if(NOT EXISTS "${zip}")
+  message("skipped: no ${zip} (scripts/release.sh makes it)")
+  return()
+endif()
+
+file(REMOVE_RECURSE "${DEST}")
+file(MAKE_DIRECTORY "${DEST}")
+file(ARCHIVE_EXTRACT INPUT "${zip}" DESTINATION "${DEST}")
+file(GLOB unpacked RELATIVE "${DEST}" "${DEST}/*")
+list(SORT unpacked)
+if(NOT unpacked STREQUAL "README.txt;Typrova.exe")
+  message(FATAL_ERROR "${zip} holds [${unpacked}], expected README.txt and Typrova.exe")
+endif()
+
+message("Typing into ${DEST}/Typrova.exe")
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E env "TYPROVA_WINE=${WINE}"
+    "${PYTHON}" "${SMOKE}" --injector "${INJECTOR}" --winprobe "${WINPROBE}"
+    --app "${DEST}/Typrova.exe"
+  RESULT_VARIABLE rc)
+if(rc EQUAL 77)
+  message("skipped: a tool of the smoke is not built")
+elseif(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the smoke failed on the unpacked program (${rc})")
+endif()
