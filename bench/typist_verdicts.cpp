@@ -163,6 +163,25 @@ void stripReturn(std::string& line)
         line.pop_back();
 }
 
+// Calls row(cells, place) for every non-empty line of `in`, the first being line `lineNo` of
+// `path`; whatever a row throws is reported with its file and line.
+template <typename Row>
+void forEachRow(std::istream& in, const std::string& path, int lineNo, Row row)
+{
+    std::string line;
+    for (; std::getline(in, line); ++lineNo) {
+        stripReturn(line);
+        if (line.empty())
+            continue;
+        const std::string place = path + " line " + std::to_string(lineNo);
+        try {
+            row(splitCells(line), place);
+        } catch (const std::runtime_error& e) {
+            throw inputError(place, e.what());
+        }
+    }
+}
+
 // touch/1.csv, 2.csv, ...: one person a file, one typing a row, 71 values, times in ms.
 // Reads `people` files, or every file from 1.csv up while they exist when people is 0.
 DataSet loadTouch(const std::string& dir, int people)
@@ -178,31 +197,22 @@ DataSet loadTouch(const std::string& dir, int people)
             throw std::runtime_error("cannot read " + path);
         }
         std::vector<Typing> person;
-        std::string line;
-        for (int lineNo = 1; std::getline(file, line); ++lineNo) {
-            stripReturn(line);
-            if (line.empty())
-                continue;
-            const std::string place = path + " line " + std::to_string(lineNo);
-            try {
-                const std::vector<std::string> cells = splitCells(line);
-                if (cells.size() != kTouchColumns)
-                    throw std::runtime_error(std::to_string(cells.size()) + " values, not " +
-                                             std::to_string(kTouchColumns));
-                std::vector<double> holds, downDown;
-                for (int k = 0; k < typed; ++k) {
-                    holds.push_back(number(cells[k], "column " + std::to_string(k + 1)));
-                    if (k > 0) {
-                        const int c = kTouchKeysInRow + k - 1;
-                        downDown.push_back(number(cells[c], "column " + std::to_string(c + 1)));
-                    }
+        forEachRow(file, path, 1, [&](const std::vector<std::string>& cells,
+                                      const std::string& place) {
+            if (cells.size() != kTouchColumns)
+                throw std::runtime_error(std::to_string(cells.size()) + " values, not " +
+                                         std::to_string(kTouchColumns));
+            std::vector<double> holds, downDown;
+            for (int k = 0; k < typed; ++k) {
+                holds.push_back(number(cells[k], "column " + std::to_string(k + 1)));
+                if (k > 0) {
+                    const int c = kTouchKeysInRow + k - 1;
+                    downDown.push_back(number(cells[c], "column " + std::to_string(c + 1)));
                 }
-                person.push_back(rebuild(kTouchKeys, holds, downDown));
-                person.back().place = place;
-            } catch (const std::runtime_error& e) {
-                throw inputError(place, e.what());
             }
-        }
+            person.push_back(rebuild(kTouchKeys, holds, downDown));
+            person.back().place = place;
+        });
         set.people.push_back(std::to_string(p));
         set.sessions[0].push_back(std::move(person));
     }
@@ -243,46 +253,38 @@ DataSet loadKeyboard(const std::string& path)
     std::map<std::string, std::size_t> personOf;
     std::map<long, std::size_t> sessionOf; // session number -> index into bySession
     std::vector<std::vector<std::vector<Typing>>> bySession; // in order of first appearance
-    for (int lineNo = 2; std::getline(file, line); ++lineNo) {
-        stripReturn(line);
-        if (line.empty())
-            continue;
-        const std::string place = path + " line " + std::to_string(lineNo);
-        try {
-            const std::vector<std::string> cells = splitCells(line);
-            if (cells.size() != header.size())
-                throw std::runtime_error(std::to_string(cells.size()) + " values, the header "
-                                         "names " + std::to_string(header.size()));
-            const double session = number(cells[sessionAt], "sessionIndex");
-            if (session != std::floor(session))
-                throw std::runtime_error("sessionIndex is not a whole number: '" +
-                                         cells[sessionAt] + "'");
-            std::vector<double> holds, downDown;
-            for (int k = 0; k < typed; ++k) {
-                holds.push_back(1000.0 * number(cells[holdAt[k]], header[holdAt[k]]));
-                if (k > 0)
-                    downDown.push_back(1000.0 *
-                                       number(cells[downDownAt[k - 1]], header[downDownAt[k - 1]]));
-            }
-            Typing t = rebuild(kKeyboardKeys, holds, downDown);
-            t.place = place;
-            const std::string& subject = cells[subjectAt];
-            if (subject.empty())
-                throw std::runtime_error("no subject");
-            const std::size_t p = personOf.emplace(subject, set.people.size()).first->second;
-            if (p == set.people.size())
-                set.people.push_back(subject);
-            const auto s = sessionOf.emplace(static_cast<long>(session), bySession.size());
-            if (s.second)
-                bySession.emplace_back();
-            auto& sessionPeople = bySession[s.first->second];
-            if (sessionPeople.size() <= p)
-                sessionPeople.resize(p + 1);
-            sessionPeople[p].push_back(std::move(t));
-        } catch (const std::runtime_error& e) {
-            throw inputError(place, e.what());
+    forEachRow(file, path, 2, [&](const std::vector<std::string>& cells,
+                                  const std::string& place) {
+        if (cells.size() != header.size())
+            throw std::runtime_error(std::to_string(cells.size()) + " values, the header names " +
+                                     std::to_string(header.size()));
+        const double session = number(cells[sessionAt], "sessionIndex");
+        if (session != std::floor(session))
+            throw std::runtime_error("sessionIndex is not a whole number: '" + cells[sessionAt] +
+                                     "'");
+        std::vector<double> holds, downDown; // seconds to ms
+        for (std::size_t k = 0; k < holdAt.size(); ++k) {
+            holds.push_back(1000.0 * number(cells[holdAt[k]], header[holdAt[k]]));
+            if (k > 0)
+                downDown.push_back(
+                    1000.0 * number(cells[downDownAt[k - 1]], header[downDownAt[k - 1]]));
         }
-    }
+        Typing t = rebuild(kKeyboardKeys, holds, downDown);
+        t.place = place;
+        const std::string& subject = cells[subjectAt];
+        if (subject.empty())
+            throw std::runtime_error("no subject");
+        const std::size_t p = personOf.emplace(subject, set.people.size()).first->second;
+        if (p == set.people.size())
+            set.people.push_back(subject);
+        const auto s = sessionOf.emplace(static_cast<long>(session), bySession.size());
+        if (s.second)
+            bySession.emplace_back();
+        auto& sessionPeople = bySession[s.first->second];
+        if (sessionPeople.size() <= p)
+            sessionPeople.resize(p + 1);
+        sessionPeople[p].push_back(std::move(t));
+    });
     for (const auto& numberAndIndex : sessionOf) { // sessions in number order
         set.sessions.push_back(std::move(bySession[numberAndIndex.second]));
         set.sessions.back().resize(set.people.size());
