@@ -1,7 +1,8 @@
 """Runs every Typrova benchmark in one Wine session and prints its tables (also written to
 build/bench/results.md): timing accuracy against two references on a synthetic and a real
 typing schedule, cost per key, start-up time, executable size, and the verdict's error rates
-on real typists (with their plot in docs/). bench/run.sh installs, builds and then calls this.
+on real typists, touch screen and physical keyboard side by side (with their plot in docs/).
+bench/run.sh installs, builds and then calls this.
 
     python3 bench/bench.py [--passwords 20] [--real-passwords 20] [--data DIR]
                            [--baseline-app OLD/Typrova.exe] [--only accuracy|verdict]
@@ -143,13 +144,50 @@ VERDICT_TOOL = BUILD / "native" / "bench" / "typist_verdicts"
 VERDICT_PLOT = REPO / "docs" / "verdict-rates.png"
 
 
+def verdict_table(out: str) -> str:
+    """The tool's figures, one column per data set."""
+    sets: dict[str, dict[str, dict[str, str]]] = {}
+    for name, line, rest in re.findall(
+            r"^(\w+) (data|pairs|default|eer|far<=10|far<=1) (.*)$", out, re.M):
+        sets.setdefault(name, {})[line] = dict(re.findall(r"(\w+)=(\S+)", rest))
+    kinds = {"touch": "Touch screen", "keyboard": "Physical keyboard"}
+    titles = {n: f"{kinds.get(n, n)} ({f['data']['people']} people)" for n, f in sets.items()}
+
+    def cell(f: dict[str, dict[str, str]], row: str) -> str:
+        d, p = f["default"], f["pairs"]
+        if row == "pairs":
+            return f"{int(p['genuine']):,} genuine, {int(p['impostor']):,} impostor"
+        if row == "frr":
+            return f"{d['frr']} % ({int(d['false_rejects']):,} of {int(p['genuine']):,})"
+        if row == "far":
+            return f"{d['far']} % ({int(d['false_accepts']):,} of {int(p['impostor']):,})"
+        if row == "eer":
+            return f"{f['eer']['rate']} % at {f['eer']['threshold']}"
+        goal = f[row]
+        return (f"{goal['threshold']}; {goal['frr']} %" if goal["threshold"] != "none"
+                else "none")
+
+    rows = [("Pairs", "pairs"),
+            ("False rejects at 50.00 (genuine pairs that get \"FAILED\")", "frr"),
+            ("False accepts at 50.00 (impostor pairs that get \"OK\")", "far"),
+            ("Equal-error rate, and the threshold where it falls", "eer"),
+            ("Threshold where false accepts first drop to 10 %; false rejects there", "far<=10"),
+            ("Threshold where false accepts first drop to 1 %; false rejects there", "far<=1")]
+    lines = ["| Figure | " + " | ".join(titles.values()) + " |",
+             "| --- |" + " --- |" * len(sets)]
+    lines += ["| " + label + " | " + " | ".join(cell(f, key) for f in sets.values()) + " |"
+              for label, key in rows]
+    return "\n".join(lines)
+
+
 def verdict_section(data: Path) -> str:
-    """The verdict's error rates on the touch/ typists (typist_verdicts), and their plot."""
+    """The verdict's error rates on the touch-screen and the physical-keyboard typists
+    (typist_verdicts), side by side, and their plot."""
     curve = BUILD / "bench" / "verdict-curve.csv"
     curve.parent.mkdir(parents=True, exist_ok=True)
     started = time.monotonic()
     r = subprocess.run([str(VERDICT_TOOL), "--data", str(data), "--curve", str(curve)],
-                       capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
+                       capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=600)
     if r.returncode != 0:
         return f"typist_verdicts failed ({r.returncode}): {r.stderr.strip()}"
     seconds = time.monotonic() - started
@@ -158,8 +196,9 @@ def verdict_section(data: Path) -> str:
               else "/usr/bin/python3")
     subprocess.run([python, str(REPO / "bench" / "plot_verdicts.py"), str(curve),
                     str(VERDICT_PLOT)], check=True, timeout=120)
-    return (f"`{VERDICT_TOOL.relative_to(REPO)}` ({seconds:.1f} s); plot "
-            f"{VERDICT_PLOT.relative_to(REPO)}\n\n```\n{r.stdout.strip()}\n```")
+    return (f"`{VERDICT_TOOL.relative_to(REPO)} --data {data}` ({seconds:.1f} s); plot "
+            f"{VERDICT_PLOT.relative_to(REPO)}\n\n{verdict_table(r.stdout)}\n\n"
+            f"```\n{r.stdout.strip()}\n```")
 
 
 # --- 2. cost per key -----------------------------------------------------------------------------

@@ -1,5 +1,6 @@
-"""Draws the false-reject and false-accept rates of the verdict against the threshold, from the
-curve that typist_verdicts --curve writes, with the default threshold 50.00 marked.
+"""Draws the false-reject and false-accept rates of the verdict against the threshold for every
+data set in the curve that typist_verdicts --curve writes, in one picture, with the default
+threshold 50.00 marked and each set's equal-error point.
 
     python3 bench/plot_verdicts.py CURVE.csv OUT.png
 """
@@ -16,42 +17,52 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 DEFAULT_THRESHOLD = 50.0
+# How each set is told apart in the picture, and its name in the legend.
+LABEL_BOX = {"boxstyle": "square,pad=0.2", "fc": "white", "ec": "none", "alpha": 0.85}
+STYLES = {"keyboard": ("-", "physical keyboard"), "touch": ("--", "touch screen")}
 
 
-def read_curve(path: Path) -> tuple[list[float], list[float], list[float]]:
-    thresholds, frr, far = [], [], []
+def read_curves(path: Path) -> dict[str, tuple[list[float], list[float], list[float]]]:
+    """set -> (thresholds, FRR, FAR), in the file's order of sets."""
+    curves: dict[str, tuple[list[float], list[float], list[float]]] = {}
     with path.open(newline="") as f:
         for row in csv.DictReader(f):
-            thresholds.append(float(row["threshold"]))
+            t, frr, far = curves.setdefault(row["set"], ([], [], []))
+            t.append(float(row["threshold"]))
             frr.append(float(row["frr"]))
             far.append(float(row["far"]))
-    if len(thresholds) < 2:
+    if not curves or any(len(c[0]) < 2 for c in curves.values()):
         raise ValueError(f"{path}: no curve")
-    return thresholds, frr, far
+    return curves
 
 
 def plot(curve: Path, out: Path) -> None:
-    t, frr, far = read_curve(curve)
-    at = min(range(len(t)), key=lambda i: abs(t[i] - DEFAULT_THRESHOLD))
-    eer = min(range(len(t)), key=lambda i: abs(frr[i] - far[i]))
-    fig, ax = plt.subplots(figsize=(7.5, 4.2), dpi=100)
-    ax.plot(t, frr, color="tab:red", label="false rejects: the same person gets \"FAILED\"")
-    ax.plot(t, far, color="tab:blue", label="false accepts: another person gets \"OK\"")
-    ax.axvline(DEFAULT_THRESHOLD, color="0.4", linestyle="--", linewidth=1)
-    ax.annotate(f"50.00 (default)\nFRR {frr[at]:.1f} %, FAR {far[at]:.1f} %",
-                (DEFAULT_THRESHOLD, 62), xytext=(6, 0), textcoords="offset points",
-                fontsize=8, color="0.25")
-    ax.plot([t[eer]], [(frr[eer] + far[eer]) / 2], "o", color="black", markersize=4)
-    ax.annotate(f"equal error {(frr[eer] + far[eer]) / 2:.1f} % at {t[eer]:.2f}",
-                (t[eer], (frr[eer] + far[eer]) / 2), xytext=(8, -14), textcoords="offset points",
-                fontsize=8)
+    curves = read_curves(curve)
+    fig, ax = plt.subplots(figsize=(7.5, 4.6), dpi=100)
+    ax.axvline(DEFAULT_THRESHOLD, color="0.4", linestyle=":", linewidth=1)
+    at_default = []
+    for name in sorted(curves, key=lambda n: list(STYLES).index(n) if n in STYLES else 99):
+        t, frr, far = curves[name]
+        style, label = STYLES.get(name, ("-.", name))
+        ax.plot(t, frr, style, color="tab:red", label=f"{label}: the same person gets \"FAILED\"")
+        ax.plot(t, far, style, color="tab:blue", label=f"{label}: another person gets \"OK\"")
+        at = min(range(len(t)), key=lambda i: abs(t[i] - DEFAULT_THRESHOLD))
+        at_default.append(f"{label}: FRR {frr[at]:.1f} %, FAR {far[at]:.1f} %")
+        eer = min(range(len(t)), key=lambda i: abs(frr[i] - far[i]))
+        rate = (frr[eer] + far[eer]) / 2
+        ax.plot([t[eer]], [rate], "o", color="black", markersize=4)
+        ax.annotate(f"{label}: equal error\n{rate:.1f} % at {t[eer]:.2f}", (t[eer], rate),
+                    xytext=(8, 4), textcoords="offset points", fontsize=8, bbox=LABEL_BOX)
+    ax.annotate("50.00 (default)\n" + "\n".join(at_default), (DEFAULT_THRESHOLD, 97),
+                xytext=(6, 0), textcoords="offset points", fontsize=8, color="0.25", va="top",
+                bbox=LABEL_BOX)
     ax.set_xlim(0, 100)
     ax.set_ylim(0, 100)
     ax.set_xlabel("threshold (slider)")
     ax.set_ylabel("% of pairs")
-    ax.set_title("Verdict on 56 real typists (2,800 genuine, 157,080 impostor pairs)", fontsize=10)
+    ax.set_title("Verdict on real typists of one password: one typing against one", fontsize=10)
     ax.grid(True, color="0.9")
-    ax.legend(loc="center left", fontsize=8, frameon=False)
+    ax.legend(loc="lower left", fontsize=7, frameon=False)
     fig.tight_layout()
     out.parent.mkdir(parents=True, exist_ok=True)
     # No software or date stamp, so the same figures give the same file.

@@ -1,7 +1,8 @@
-"""Checks typist_verdicts on a slice of the touch-screen typists: a typing rebuilt and filed as
-the window files it (values worked out by hand from the data set's columns), the pairing of
-the fixed protocol, and its verdict counts against the verdicts of the same pairs scored one
-by one. Exits 77 (skipped) when the data set is not there.
+"""Checks typist_verdicts on slices of both data sets (touch-screen and physical-keyboard
+typists): a typing rebuilt and filed as the window files it (values worked out by hand from
+the data sets' columns), the pairing of the fixed protocol within each session, its verdict
+counts against the verdicts of the same pairs scored one by one, and bad input refused with
+its file and line and no figures. Exits 77 (skipped) when the data sets are not there.
 
     python3 bench/test_typist_verdicts.py --tool build/native/bench/typist_verdicts --data DIR
 """
@@ -9,6 +10,7 @@ by one. Exits 77 (skipped) when the data set is not there.
 from __future__ import annotations
 
 import argparse
+import functools
 import re
 import subprocess
 import sys
@@ -17,7 +19,9 @@ import unittest
 from pathlib import Path
 
 ARGS = argparse.Namespace()
-PEOPLE, TYPINGS = 4, 6  # the slice: 4 x 5 genuine and 4 x 3 x 6 impostor pairs
+KEYBOARD_CSV = "keyboard-password/DSL-StrongPasswordData-session1.csv"
+PEOPLE, TYPINGS = 4, 6  # the slices: 4 people, 6 typings each per session
+KEYBOARD_SESSIONS = 2   # the keyboard slice is laid out like the full file: two sessions
 
 
 def tool(*args: str, check: bool = True) -> subprocess.CompletedProcess:
@@ -28,107 +32,224 @@ def tool(*args: str, check: bool = True) -> subprocess.CompletedProcess:
     return r
 
 
-def typing(person: int, number: int) -> tuple[list[tuple[float, str, str]], dict[int, tuple]]:
-    """The tool's events and table of one typing."""
-    out = tool("--data", str(ARGS.data), "--typing", f"{person}:{number}").stdout
-    events = [(float(t), kind, typed) for t, kind, _, typed in
-              re.findall(r"^event (\S+) (down|up) (\S+) (\S+)$", out, re.M)]
-    table = {int(k): (i, p) for k, i, p in
-             re.findall(r"^key (\d+) interval (\S+) pressed (\S+)$", out, re.M)}
-    return events, table
+def keyboard_slice(path: Path) -> None:
+    """PEOPLE subjects, reps 1-6 of the session-1 file as session 1 and reps 7-12 as session 2
+    (renumbered 1-6), in the full file's row order: subject, then session, then rep."""
+    lines = (ARGS.data / KEYBOARD_CSV).read_text().splitlines()
+    by_subject: dict[str, list[list[str]]] = {}
+    for line in lines[1:]:
+        cells = line.split(",")
+        by_subject.setdefault(cells[0], []).append(cells)
+    out = [lines[0]]
+    for rows in list(by_subject.values())[:PEOPLE]:
+        for session in range(KEYBOARD_SESSIONS):
+            for rep, cells in enumerate(rows[session * TYPINGS:(session + 1) * TYPINGS], 1):
+                out.append(",".join([cells[0], str(session + 1), str(rep), *cells[3:]]))
+    path.write_text("\n".join(out) + "\n")
 
 
-def score_pair(entered: tuple[int, int], reentered: tuple[int, int]) -> tuple[str, str]:
-    """Score and verdict of one pair, through the events mode (evaluated once, directly)."""
-    lines = []
-    for fld, (p, n) in (("E", entered), ("R", reentered)):
-        events, _ = typing(p, n)
-        lines += [f"{fld} {t} {kind} {typed}" for t, kind, typed in events]
-    r = subprocess.run([str(ARGS.tool), "--score-events", "-"], input="\n".join(lines) + "\n",
-                       capture_output=True, text=True, timeout=60, check=True)
-    score = re.search(r"^score (\S+)$", r.stdout, re.M).group(1)
-    verdict = re.search(r"^verdict (.+)$", r.stdout, re.M).group(1)
-    return score, verdict
+class SetUnderTest:
+    """How one data set's slice is passed to the tool, and how many sessions it holds."""
+
+    def __init__(self, name: str, args: list[str], sessions: int):
+        self.name, self.args, self.sessions = name, args, sessions
+
+    @functools.lru_cache(maxsize=None)
+    def typing(self, person: int, number: int) -> tuple[tuple, dict[int, tuple]]:
+        """The tool's events and table of one typing (number counts through the sessions)."""
+        out = tool(*self.args, "--set", self.name, "--typing", f"{person}:{number}").stdout
+        events = tuple((float(t), kind, typed) for t, kind, _, typed in
+                       re.findall(r"^event (\S+) (down|up) (\S+) (\S+)$", out, re.M))
+        table = {int(k): (i, p) for k, i, p in
+                 re.findall(r"^key (\d+) interval (\S+) pressed (\S+)$", out, re.M)}
+        return events, table
+
+    def score_pair(self, entered: tuple[int, int], reentered: tuple[int, int]) -> str:
+        """Verdict of one pair, through the events mode (evaluated once, directly)."""
+        lines = []
+        for fld, (p, n) in (("E", entered), ("R", reentered)):
+            events, _ = self.typing(p, n)
+            lines += [f"{fld} {t} {kind} {typed}" for t, kind, typed in events]
+        r = subprocess.run([str(ARGS.tool), "--score-events", "-"],
+                           input="\n".join(lines) + "\n", capture_output=True, text=True,
+                           timeout=60, check=True)
+        return re.search(r"^verdict (.+)$", r.stdout, re.M).group(1)
 
 
 class Rebuild(unittest.TestCase):
     def test_typing_is_filed_under_the_text_length(self):
-        # Person 1, typing 1, from columns 1-27 of 1.csv by the data set's rules: presses at
-        # 0, 383, 1005, ... (DD), releases at press + H. Shift, Shift.1 and Caps type nothing,
-        # so their releases refile the slot of the text so far: key 4 ends with Shift's hold
-        # (123) and the pause before it (752), key 5 with Caps' (101, 530). Enter is not typed.
-        events, table = typing(1, 1)
-        self.assertEqual(len(events), 26)
-        self.assertEqual("".join(t for _, k, t in events if k == "down" and t != "-"),
-                         ".tie5Roanl")
-        pressed = [89, 92, 64, 123, 101, 84, 78, 110, 91, 94]
-        intervals = [294, 530, 752, 530, 330, 534, 481, 386, 222]
-        self.assertEqual([float(table[k][1]) for k in range(1, 11)], pressed)
-        self.assertEqual([float(table[k][0]) for k in range(2, 11)], intervals)
-        self.assertTrue(all(table[k] == ("0.00", "0.00") for k in range(11, 16)))
+        # Each row is worked out by hand from the data set's columns: presses at the summed
+        # press-to-press times, releases at press + hold, every release filing the last two
+        # gaps under the text length at that moment. Touch, person 1, typing 1 (ms): Shift,
+        # Shift.1 and Caps type nothing, so their releases refile the slot of the text so
+        # far: key 4 ends with Shift's hold (123) and the pause before it (752), key 5 with
+        # Caps' (101, 530); Enter is not typed. Keyboard, subject s002, rep 7 (s): "a" is
+        # still down when "n" goes down (UD.a.n = -0.0114), so "a"'s release files under
+        # length 9 and "n"'s refiles it (11.4 from the release of "a" back to the press of
+        # "n", 66.8 held after that): key 8 keeps nothing. Return is not typed and the
+        # capital R is the plain r key.
+        cases = [
+            ("touch", 1, 26, ".tie5Roanl",
+             [89, 92, 64, 123, 101, 84, 78, 110, 91, 94],
+             [294, 530, 752, 530, 330, 534, 481, 386, 222]),
+            ("keyboard", 7, 20, ".tie5roanl",
+             [106.4, 86.6, 80.0, 78.9, 85.5, 94.8, 123.3, 0.0, 66.8, 87.9],
+             [100.5, 50.2, 60.7, 717.8, 1115.0, 213.5, 0.0, 11.4, 121.7]),
+        ]
+        for name, number, n_events, text, pressed, intervals in cases:
+            with self.subTest(name):
+                s = SetUnderTest(name, ["--data", str(ARGS.data)], 1)
+                events, table = s.typing(1, number)
+                self.assertEqual(len(events), n_events)
+                self.assertEqual("".join(t for _, k, t in events if k == "down" and t != "-"),
+                                 text)
+                self.assertEqual([float(table[k][1]) for k in range(1, 11)], pressed)
+                self.assertEqual([float(table[k][0]) for k in range(2, 11)], intervals)
+                self.assertTrue(all(table[k] == ("0.00", "0.00") for k in range(11, 16)))
 
-    def test_a_malformed_row_is_refused_with_its_place(self):
-        good = (ARGS.data / "touch" / "1.csv").read_text().splitlines()
-        with tempfile.TemporaryDirectory() as d:
-            (Path(d) / "touch").mkdir()
-            for p in (1, 2):
-                rows = list(good)
-                if p == 2:
-                    rows[2] = ",".join(rows[2].split(",")[:70])  # one value missing
-                (Path(d) / "touch" / f"{p}.csv").write_text("\n".join(rows) + "\n")
-            r = tool("--data", d, "--people", "2", "--typings", "5", check=False)
-            self.assertEqual(r.returncode, 1)
-            self.assertIn("2.csv row 3", r.stderr)
-            self.assertEqual(r.stdout, "")
+    def test_bad_input_is_refused_with_its_place_and_no_figures(self):
+        # A good touch slice beside a broken keyboard file (and the reverse): nothing may be
+        # printed from the set that did read. Keyboard lines: 1 the header, 2-7 s002's typings.
+        header = (ARGS.data / KEYBOARD_CSV).read_text().splitlines()[0].split(",")
+        hold_t = header.index("H.t")
+
+        def cell(line: int, col: int, value: str):
+            def edit(rows: list[str]) -> None:
+                cells = rows[line - 1].split(",")
+                cells[col] = value
+                rows[line - 1] = ",".join(cells)
+            return edit
+
+        def drop_value(line: int):
+            def edit(rows: list[str]) -> None:
+                rows[line - 1] = ",".join(rows[line - 1].split(",")[:-1])
+            return edit
+
+        def drop_header_column(name: str):
+            def edit(rows: list[str]) -> None:
+                i = header.index(name)
+                for r in range(len(rows)):
+                    rows[r] = ",".join(c for j, c in enumerate(rows[r].split(",")) if j != i)
+            return edit
+
+        def one_typing(rows: list[str]) -> None:  # s002 keeps only its first typing
+            del rows[2:2 + TYPINGS * KEYBOARD_SESSIONS - 1]
+
+        cases = [
+            # (what, file edited, edit, expected place, expected words)
+            ("missing column", "keyboard", drop_header_column("DD.e.five"),
+             "line 1", "no column DD.e.five"),
+            ("missing value", "keyboard", drop_value(4), "line 4", "values"),
+            ("non-number", "keyboard", cell(3, hold_t, "0.1x"), "line 3", "H.t is not a number"),
+            ("negative hold", "keyboard", cell(5, hold_t, "-0.0866"), "line 5",
+             "hold of key t is not positive"),
+            ("subject with one typing", "keyboard", one_typing, "line 2",
+             "only typing of subject s002"),
+            ("touch row short of a value", "touch", drop_value(3), "line 3", "70 values"),
+            ("touch non-number", "touch", cell(2, 4, "abc"), "line 2", "not a number"),
+            ("touch negative hold", "touch", cell(6, 1, "-92"), "line 6", "not positive"),
+        ]
+        for what, target, edit, place, words in cases:
+            with self.subTest(what), tempfile.TemporaryDirectory() as d:
+                (Path(d) / "touch").mkdir()
+                (Path(d) / KEYBOARD_CSV).parent.mkdir()
+                keyboard_slice(Path(d) / KEYBOARD_CSV)
+                for p in (1, 2):
+                    rows = (ARGS.data / "touch" / f"{p}.csv").read_text().splitlines()
+                    if target == "touch" and p == 2:
+                        edit(rows)
+                    (Path(d) / "touch" / f"{p}.csv").write_text("\n".join(rows) + "\n")
+                bad = (Path(d) / "touch" / "2.csv" if target == "touch"
+                       else Path(d) / KEYBOARD_CSV)
+                if target == "keyboard":
+                    rows = bad.read_text().splitlines()
+                    edit(rows)
+                    bad.write_text("\n".join(rows) + "\n")
+                r = tool("--data", d, "--typings", "5", check=False)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn(f"{bad} {place}: ", r.stderr)
+                self.assertIn(words, r.stderr)
+                self.assertEqual(r.stdout, "")
 
 
 class Protocol(unittest.TestCase):
+    sets: list[SetUnderTest]
+    out: dict[str, str]
+    curves: dict[str, list[list[str]]]
+
     @classmethod
     def setUpClass(cls):
-        cls.out = tool("--data", str(ARGS.data), "--people", str(PEOPLE),
-                       "--typings", str(TYPINGS)).stdout
+        cls.tmp = tempfile.TemporaryDirectory()
+        slice_csv = Path(cls.tmp.name) / "keyboard-slice.csv"
+        keyboard_slice(slice_csv)
+        cls.sets = [SetUnderTest("touch", ["--data", str(ARGS.data), "--people", str(PEOPLE),
+                                           "--typings", str(TYPINGS)], 1),
+                    SetUnderTest("keyboard", ["--keyboard-file", str(slice_csv)],
+                                 KEYBOARD_SESSIONS)]
+        cls.out, cls.curves = {}, {}
+        for s in cls.sets:
+            curve = Path(cls.tmp.name) / f"{s.name}.csv"
+            cls.out[s.name] = tool(*s.args, "--set", s.name, "--curve", str(curve)).stdout
+            lines = curve.read_text().splitlines()
+            assert lines[0] == "set,threshold,frr,far"
+            cls.curves[s.name] = [line.split(",")[1:] for line in lines[1:]
+                                  if line.startswith(s.name + ",")]
 
-    def field(self, line: str, name: str) -> str:
-        m = re.search(rf"^{re.escape(line)} .*\b{name}=(\S+)", self.out, re.M)
-        self.assertIsNotNone(m, f"no {name} in the '{line}' line:\n{self.out}")
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def field(self, s: SetUnderTest, line: str, name: str) -> str:
+        m = re.search(rf"^{s.name} {re.escape(line)} .*\b{name}=(\S+)", self.out[s.name], re.M)
+        self.assertIsNotNone(m, f"no {name} in the '{line}' line:\n{self.out[s.name]}")
         return m.group(1)
 
     def test_pair_counts(self):
-        self.assertEqual(self.field("pairs", "genuine"), str(PEOPLE * (TYPINGS - 1)))
-        self.assertEqual(self.field("pairs", "impostor"), str(PEOPLE * (PEOPLE - 1) * TYPINGS))
+        for s in self.sets:
+            with self.subTest(s.name):
+                self.assertEqual(self.field(s, "pairs", "genuine"),
+                                 str(s.sessions * PEOPLE * (TYPINGS - 1)))
+                self.assertEqual(self.field(s, "pairs", "impostor"),
+                                 str(s.sessions * PEOPLE * (PEOPLE - 1) * TYPINGS))
 
     def test_default_threshold_counts_match_pairs_scored_one_by_one(self):
-        genuine = [score_pair((p, r), (p, r + 1)) for p in range(1, PEOPLE + 1)
-                   for r in range(1, TYPINGS)]
-        impostor = [score_pair((a, r), (b, r)) for a in range(1, PEOPLE + 1)
-                    for b in range(1, PEOPLE + 1) if a != b for r in range(1, TYPINGS + 1)]
-        self.assertTrue(all(v in ("OK", "FAILED") for _, v in genuine + impostor))
-        self.assertEqual(int(self.field("default", "false_rejects")),
-                         sum(v == "FAILED" for _, v in genuine))
-        self.assertEqual(int(self.field("default", "false_accepts")),
-                         sum(v == "OK" for _, v in impostor))
-        # The slice must tell the two kinds of pair apart at all, or the counts prove little.
-        self.assertNotEqual(sum(v == "OK" for _, v in genuine), 0)
-        self.assertNotEqual(sum(v == "FAILED" for _, v in impostor), 0)
+        for s in self.sets:
+            with self.subTest(s.name):
+                # Typing k of session j is the person's typing j * TYPINGS + k.
+                firsts = [j * TYPINGS for j in range(s.sessions)]
+                genuine = [s.score_pair((p, f + r), (p, f + r + 1)) for f in firsts
+                           for p in range(1, PEOPLE + 1) for r in range(1, TYPINGS)]
+                impostor = [s.score_pair((a, f + r), (b, f + r)) for f in firsts
+                            for a in range(1, PEOPLE + 1) for b in range(1, PEOPLE + 1)
+                            if a != b for r in range(1, TYPINGS + 1)]
+                self.assertTrue(all(v in ("OK", "FAILED") for v in genuine + impostor))
+                self.assertEqual(int(self.field(s, "default", "false_rejects")),
+                                 sum(v == "FAILED" for v in genuine))
+                self.assertEqual(int(self.field(s, "default", "false_accepts")),
+                                 sum(v == "OK" for v in impostor))
+                # The slice must tell the two kinds of pair apart at all, or the counts prove
+                # little.
+                self.assertNotEqual(sum(v == "OK" for v in genuine), 0)
+                self.assertNotEqual(sum(v == "FAILED" for v in impostor), 0)
 
     def test_rates_at_the_reported_thresholds(self):
-        with tempfile.TemporaryDirectory() as d:
-            curve = Path(d) / "curve.csv"
-            tool("--data", str(ARGS.data), "--people", str(PEOPLE), "--typings", str(TYPINGS),
-                 "--curve", str(curve))
-            rows = [line.split(",") for line in curve.read_text().splitlines()[1:]]
-        self.assertEqual(len(rows), 10001)
-        t = [r[0] for r in rows]
-        frr = [float(r[1]) for r in rows]
-        far = [float(r[2]) for r in rows]
-        self.assertEqual((frr[0], far[0]), (0.0, 100.0))
-        self.assertTrue(all(a <= b for a, b in zip(frr, frr[1:])), "FRR must not fall")
-        self.assertTrue(all(a >= b for a, b in zip(far, far[1:])), "FAR must not rise")
-        first10 = next(i for i, v in enumerate(far) if v <= 10.0)
-        self.assertEqual(self.field("far<=10", "threshold"), t[first10])
-        self.assertAlmostEqual(float(self.field("far<=10", "frr")), frr[first10], places=2)
-        eer = t.index(self.field("eer", "threshold"))
-        self.assertEqual(min(abs(a - b) for a, b in zip(frr, far)), abs(frr[eer] - far[eer]))
+        for s in self.sets:
+            with self.subTest(s.name):
+                rows = self.curves[s.name]
+                self.assertEqual(len(rows), 10001)
+                t = [r[0] for r in rows]
+                frr = [float(r[1]) for r in rows]
+                far = [float(r[2]) for r in rows]
+                self.assertEqual((frr[0], far[0]), (0.0, 100.0))
+                self.assertTrue(all(a <= b for a, b in zip(frr, frr[1:])), "FRR must not fall")
+                self.assertTrue(all(a >= b for a, b in zip(far, far[1:])), "FAR must not rise")
+                first10 = next(i for i, v in enumerate(far) if v <= 10.0)
+                self.assertEqual(self.field(s, "far<=10", "threshold"), t[first10])
+                self.assertAlmostEqual(float(self.field(s, "far<=10", "frr")), frr[first10],
+                                       places=2)
+                eer = t.index(self.field(s, "eer", "threshold"))
+                self.assertEqual(min(abs(a - b) for a, b in zip(frr, far)),
+                                 abs(frr[eer] - far[eer]))
 
 
 def main() -> int:
@@ -136,9 +257,10 @@ def main() -> int:
     ap.add_argument("--tool", type=Path, required=True)
     ap.add_argument("--data", type=Path, required=True)
     args, rest = ap.parse_known_args()
-    if not (args.data / "touch" / "1.csv").is_file():
-        print(f"skipped: no touch/ data set in {args.data}", file=sys.stderr)
-        return 77
+    for needed in ("touch/1.csv", KEYBOARD_CSV):
+        if not (args.data / needed).is_file():
+            print(f"skipped: no {needed} in {args.data}", file=sys.stderr)
+            return 77
     ARGS.tool, ARGS.data = args.tool, args.data
     prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
     return 0 if prog.result.wasSuccessful() else 1

@@ -1,15 +1,20 @@
-// What the verdict is worth on real typists: rebuilds every typing of the touch-screen data
-// set (one password, typed 51 times by each of 56 people) as key presses and releases, runs
-// them through the window's own timing logic and scores fixed genuine and impostor pairs.
+// What the verdict is worth on real typists: rebuilds every typing of two data sets of one
+// password, .tie5Roanl (56 people on a tablet's touch keyboard; 51 people on a physical
+// keyboard), as key presses and releases, runs them through the window's own timing logic and
+// scores fixed genuine and impostor pairs.
 //
-//   typist_verdicts [--data DIR] [--people N] [--typings N] [--curve FILE]
-//   typist_verdicts [--data DIR] --typing PERSON:TYPING     the typing's events and table
-//   typist_verdicts --score-events FILE|-                   tables and result of two typings
+//   typist_verdicts [--data DIR] [--keyboard-file CSV] [--set touch|keyboard|both]
+//                   [--people N] [--typings N] [--curve FILE]
+//   typist_verdicts [--data DIR] [--keyboard-file CSV] --set touch|keyboard --typing P:T
+//                                                            one typing's events and table
+//   typist_verdicts --score-events FILE|-                    tables and result of two typings
 //
-// Figures: false rejects (genuine pairs that get "FAILED") and false accepts (impostor pairs
-// that get "OK") at the default threshold, the equal-error rate, and where the false-accept
-// rate first drops to 10 % and to 1 %, over the slider's 0.01 steps. --curve writes both rates
-// at every slider position as CSV, for the plot.
+// Figures, per set: false rejects (genuine pairs that get "FAILED") and false accepts
+// (impostor pairs that get "OK") at the default threshold, the equal-error rate, and where
+// the false-accept rate first drops to 10 % and to 1 %, over the slider's 0.01 steps. Pairs
+// are formed within a recording session. --curve writes both rates of each set at every
+// slider position as CSV, for the plot. Every file is read and checked before anything is
+// printed, so bad input gives a message naming its file and line and no figures.
 #include "timing.h"
 
 #include <algorithm>
@@ -19,7 +24,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <optional>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -40,20 +45,34 @@ constexpr int kDefaultSlider = 5000;
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
 constexpr double kTicksPerMs = kTicksPerSecond / 1000.0;
 
-// The data set's keys in typing order and the character each puts into the field ("" for
-// the keyboard's layer keys). Enter is the 14th key: it would close the window, so it is
-// not typed.
-struct TouchKey {
+// A key of a data set, in typing order, and the character its press puts into the field (""
+// for keys without one).
+struct DataKey {
     const char* name;
     const char* typed;
 };
-constexpr TouchKey kTouchKeys[] = {
+
+// Touch set: 14 keys; Enter is the 14th and would close the window, so it is not typed.
+// Shift, Shift.1 and Caps are the tablet's layer keys.
+constexpr DataKey kTouchKeys[] = {
     {".", "."}, {"t", "t"}, {"i", "i"}, {"e", "e"}, {"Shift", ""}, {"5", "5"},
     {"Shift.1", ""}, {"Caps", ""}, {"r", "R"}, {"o", "o"}, {"a", "a"}, {"n", "n"},
     {"l", "l"}};
-constexpr int kTypedKeys = sizeof kTouchKeys / sizeof kTouchKeys[0]; // 13
-constexpr int kKeysInRow = 14;
-constexpr int kColumnsInRow = 71;
+constexpr int kTouchKeysInRow = 14;
+constexpr int kTouchColumns = 71;
+const char* const kTouchNote =
+    "Enter is not typed; Shift, Shift.1 and Caps are typed as keys without a character";
+
+// Keyboard set: named by its columns (H.<key>, DD.<key>.<next key>). Return would close the
+// window, so it is not typed. The Shift of the capital R was not recorded, so that key is
+// typed as the plain r key and the text is .tie5roanl.
+constexpr DataKey kKeyboardKeys[] = {
+    {"period", "."}, {"t", "t"}, {"i", "i"}, {"e", "e"}, {"five", "5"}, {"Shift.r", "r"},
+    {"o", "o"}, {"a", "a"}, {"n", "n"}, {"l", "l"}};
+const char* const kKeyboardNote =
+    "Return is not typed; the Shift of the capital R was not recorded, so R is typed as the "
+    "plain r key";
+const char* const kKeyboardFile = "keyboard-password/DSL-StrongPasswordData-session1.csv";
 
 struct KeyEvent {
     double ms;         // time from the start of the typing
@@ -64,6 +83,7 @@ struct KeyEvent {
 
 struct Typing {
     std::vector<KeyEvent> events; // in time order
+    std::string place;            // "FILE line N", for messages
 };
 
 // The window's view of one typing: the text it leaves in the field and the filed table.
@@ -72,70 +92,232 @@ struct Entry {
     TimingSlots slots;
 };
 
-std::vector<double> parseRow(const std::string& line)
+// One data set as the pairing needs it: sessions[s][p] holds person p's typings of session s
+// in recorded order (empty where the person has none in that session).
+struct DataSet {
+    std::string name;   // "touch" or "keyboard"
+    std::string source; // folder or file read
+    std::string note;   // what is not typed as recorded
+    std::vector<std::string> people;
+    std::vector<std::vector<std::vector<Typing>>> sessions;
+};
+
+std::runtime_error inputError(const std::string& place, const std::string& what)
 {
-    std::vector<double> values;
-    std::stringstream in(line);
-    std::string cell;
-    while (std::getline(in, cell, ',')) {
-        char* end = nullptr;
-        const double v = std::strtod(cell.c_str(), &end);
-        if (end == cell.c_str())
-            throw std::runtime_error("not a number: '" + cell + "'");
-        values.push_back(v);
-    }
-    return values;
+    return std::runtime_error(place + ": " + what);
 }
 
-// First key pressed at 0, key k+1 at press(k) + DD(k), each released at its press + H.
-Typing touchTyping(const std::vector<double>& row)
+std::vector<std::string> splitCells(const std::string& line)
 {
-    if (row.size() != kColumnsInRow)
-        throw std::runtime_error("a row has " + std::to_string(row.size()) + " values, not 71");
+    std::vector<std::string> cells;
+    std::stringstream in(line);
+    std::string cell;
+    while (std::getline(in, cell, ','))
+        cells.push_back(cell);
+    if (!line.empty() && line.back() == ',')
+        cells.emplace_back();
+    return cells;
+}
+
+// The whole cell must be a finite number.
+double number(const std::string& cell, const std::string& column)
+{
+    char* end = nullptr;
+    const double v = std::strtod(cell.c_str(), &end);
+    while (end != nullptr && (*end == ' ' || *end == '\t'))
+        ++end;
+    if (cell.empty() || end == cell.c_str() || *end != '\0' || !std::isfinite(v))
+        throw std::runtime_error(column + " is not a number: '" + cell + "'");
+    return v;
+}
+
+// First key pressed at 0, key k+1 at press(k) + downDown[k], each released at its press +
+// holds[k] (all in ms).
+Typing rebuild(const DataKey* keys, const std::vector<double>& holds,
+               const std::vector<double>& downDown)
+{
     Typing t;
     double press = 0.0;
-    for (int k = 0; k < kTypedKeys; ++k) {
-        if (k > 0)
-            press += row[kKeysInRow + k - 1];
-        const double hold = row[k];
-        if (hold <= 0.0 || (k > 0 && row[kKeysInRow + k - 1] <= 0.0))
-            throw std::runtime_error("a hold or a down-down time is not positive");
-        t.events.push_back({press, true, kTouchKeys[k].name, kTouchKeys[k].typed});
-        t.events.push_back({press + hold, false, kTouchKeys[k].name, ""});
+    for (std::size_t k = 0; k < holds.size(); ++k) {
+        if (holds[k] <= 0.0)
+            throw std::runtime_error("the hold of key " + std::string(keys[k].name) +
+                                     " is not positive (" + formatNumber(holds[k]) + " ms)");
+        if (k > 0) {
+            if (downDown[k - 1] <= 0.0)
+                throw std::runtime_error("the press-to-press time before key " +
+                                         std::string(keys[k].name) + " is not positive (" +
+                                         formatNumber(downDown[k - 1]) + " ms)");
+            press += downDown[k - 1];
+        }
+        t.events.push_back({press, true, keys[k].name, keys[k].typed});
+        t.events.push_back({press + holds[k], false, keys[k].name, ""});
     }
     std::stable_sort(t.events.begin(), t.events.end(),
                      [](const KeyEvent& a, const KeyEvent& b) { return a.ms < b.ms; });
     return t;
 }
 
-std::vector<std::vector<Typing>> loadTouch(const std::string& dir, int people, int typings)
+void stripReturn(std::string& line)
 {
-    std::vector<std::vector<Typing>> all;
-    for (int p = 1; p <= people; ++p) {
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+}
+
+// Calls row(cells, place) for every non-empty line of `in`, the first being line `lineNo` of
+// `path`; whatever a row throws is reported with its file and line.
+template <typename Row>
+void forEachRow(std::istream& in, const std::string& path, int lineNo, Row row)
+{
+    std::string line;
+    for (; std::getline(in, line); ++lineNo) {
+        stripReturn(line);
+        if (line.empty())
+            continue;
+        const std::string place = path + " line " + std::to_string(lineNo);
+        try {
+            row(splitCells(line), place);
+        } catch (const std::runtime_error& e) {
+            throw inputError(place, e.what());
+        }
+    }
+}
+
+// touch/1.csv, 2.csv, ...: one person a file, one typing a row, 71 values, times in ms.
+// Reads `people` files, or every file from 1.csv up while they exist when people is 0.
+DataSet loadTouch(const std::string& dir, int people)
+{
+    DataSet set{"touch", dir + "/touch", kTouchNote, {}, {{}}};
+    constexpr int typed = sizeof kTouchKeys / sizeof kTouchKeys[0];
+    for (int p = 1; people == 0 || p <= people; ++p) {
         const std::string path = dir + "/touch/" + std::to_string(p) + ".csv";
         std::ifstream file(path);
-        if (!file)
+        if (!file) {
+            if (people == 0 && p > 1)
+                break;
             throw std::runtime_error("cannot read " + path);
-        std::vector<Typing> person;
-        std::string line;
-        while (static_cast<int>(person.size()) < typings && std::getline(file, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.empty())
-                continue;
-            try {
-                person.push_back(touchTyping(parseRow(line)));
-            } catch (const std::exception& e) {
-                throw std::runtime_error(path + " row " + std::to_string(person.size() + 1) +
-                                         ": " + e.what());
-            }
         }
-        if (static_cast<int>(person.size()) < typings)
-            throw std::runtime_error(path + " has " + std::to_string(person.size()) +
-                                     " typings, " + std::to_string(typings) + " wanted");
-        all.push_back(std::move(person));
+        std::vector<Typing> person;
+        forEachRow(file, path, 1, [&](const std::vector<std::string>& cells,
+                                      const std::string& place) {
+            if (cells.size() != kTouchColumns)
+                throw std::runtime_error(std::to_string(cells.size()) + " values, not " +
+                                         std::to_string(kTouchColumns));
+            std::vector<double> holds, downDown;
+            for (int k = 0; k < typed; ++k) {
+                holds.push_back(number(cells[k], "column " + std::to_string(k + 1)));
+                if (k > 0) {
+                    const int c = kTouchKeysInRow + k - 1;
+                    downDown.push_back(number(cells[c], "column " + std::to_string(c + 1)));
+                }
+            }
+            person.push_back(rebuild(kTouchKeys, holds, downDown));
+            person.back().place = place;
+        });
+        set.people.push_back(std::to_string(p));
+        set.sessions[0].push_back(std::move(person));
     }
-    return all;
+    return set;
+}
+
+// The keyboard set's own CSV: a header naming the columns, then one typing a row: subject,
+// sessionIndex, rep, and per key H.<key> and DD.<key>.<next key> (and UD, not needed), in
+// seconds. Reads the one-session file and the full eight-session one alike; rows are grouped
+// by subject and session, in file order.
+DataSet loadKeyboard(const std::string& path)
+{
+    DataSet set{"keyboard", path, kKeyboardNote, {}, {}};
+    std::ifstream file(path);
+    if (!file)
+        throw std::runtime_error("cannot read " + path);
+    std::string line;
+    if (!std::getline(file, line))
+        throw inputError(path + " line 1", "empty file, no header");
+    stripReturn(line);
+    const std::vector<std::string> header = splitCells(line);
+    auto column = [&](const std::string& name) {
+        const auto at = std::find(header.begin(), header.end(), name);
+        if (at == header.end())
+            throw inputError(path + " line 1", "no column " + name);
+        return static_cast<std::size_t>(at - header.begin());
+    };
+    constexpr int typed = sizeof kKeyboardKeys / sizeof kKeyboardKeys[0];
+    const std::size_t subjectAt = column("subject"), sessionAt = column("sessionIndex");
+    std::vector<std::size_t> holdAt, downDownAt;
+    for (int k = 0; k < typed; ++k) {
+        holdAt.push_back(column(std::string("H.") + kKeyboardKeys[k].name));
+        if (k > 0)
+            downDownAt.push_back(column(std::string("DD.") + kKeyboardKeys[k - 1].name + "." +
+                                        kKeyboardKeys[k].name));
+    }
+
+    std::map<std::string, std::size_t> personOf;
+    std::map<long, std::size_t> sessionOf; // session number -> index into bySession
+    std::vector<std::vector<std::vector<Typing>>> bySession; // in order of first appearance
+    forEachRow(file, path, 2, [&](const std::vector<std::string>& cells,
+                                  const std::string& place) {
+        if (cells.size() != header.size())
+            throw std::runtime_error(std::to_string(cells.size()) + " values, the header names " +
+                                     std::to_string(header.size()));
+        const double session = number(cells[sessionAt], "sessionIndex");
+        if (session != std::floor(session))
+            throw std::runtime_error("sessionIndex is not a whole number: '" + cells[sessionAt] +
+                                     "'");
+        std::vector<double> holds, downDown; // seconds to ms
+        for (std::size_t k = 0; k < holdAt.size(); ++k) {
+            holds.push_back(1000.0 * number(cells[holdAt[k]], header[holdAt[k]]));
+            if (k > 0)
+                downDown.push_back(
+                    1000.0 * number(cells[downDownAt[k - 1]], header[downDownAt[k - 1]]));
+        }
+        Typing t = rebuild(kKeyboardKeys, holds, downDown);
+        t.place = place;
+        const std::string& subject = cells[subjectAt];
+        if (subject.empty())
+            throw std::runtime_error("no subject");
+        const std::size_t p = personOf.emplace(subject, set.people.size()).first->second;
+        if (p == set.people.size())
+            set.people.push_back(subject);
+        const auto s = sessionOf.emplace(static_cast<long>(session), bySession.size());
+        if (s.second)
+            bySession.emplace_back();
+        auto& sessionPeople = bySession[s.first->second];
+        if (sessionPeople.size() <= p)
+            sessionPeople.resize(p + 1);
+        sessionPeople[p].push_back(std::move(t));
+    });
+    for (const auto& numberAndIndex : sessionOf) { // sessions in number order
+        set.sessions.push_back(std::move(bySession[numberAndIndex.second]));
+        set.sessions.back().resize(set.people.size());
+    }
+    return set;
+}
+
+// Keeps the first `people` people and the first `typings` typings of each in each session
+// (0: all), and refuses a person with a single typing in a session: there is no genuine pair
+// for it, and the figures would quietly leave that person out.
+void limit(DataSet& set, int people, int typings)
+{
+    if (people > 0) {
+        if (static_cast<int>(set.people.size()) < people)
+            throw std::runtime_error(set.source + " has " + std::to_string(set.people.size()) +
+                                     " people, " + std::to_string(people) + " wanted");
+        set.people.resize(static_cast<std::size_t>(people));
+    }
+    if (set.people.size() < 2)
+        throw std::runtime_error(set.source + " has fewer than 2 people");
+    for (auto& session : set.sessions) {
+        session.resize(set.people.size());
+        for (std::size_t p = 0; p < session.size(); ++p) {
+            auto& person = session[p];
+            if (typings > 0 && static_cast<int>(person.size()) > typings)
+                person.resize(static_cast<std::size_t>(typings));
+            if (person.size() == 1)
+                throw inputError(person[0].place, set.name == "touch"
+                                     ? "the only typing of this person; a genuine pair needs two"
+                                     : "the only typing of subject " + set.people[p] +
+                                           " in its session; a genuine pair needs two");
+        }
+    }
 }
 
 // Plays the events into a fresh clock and one entry as the window does: every press and
@@ -216,91 +398,170 @@ void printTable(const Entry& e)
                     formatNumber(e.slots.pressed[static_cast<std::size_t>(k)]).c_str());
 }
 
-int figures(const std::string& dir, int people, int typings, const std::string& curvePath)
+// One set's pairs scored, and the text that sums them up.
+struct Figures {
+    std::vector<double> frr, far; // % at every slider position
+    std::string report;
+};
+
+Figures score(const DataSet& set)
 {
-    const auto data = loadTouch(dir, people, typings);
-    std::vector<std::vector<Entry>> entries;
-    for (const auto& person : data) {
-        entries.emplace_back();
-        for (const Typing& t : person)
-            entries.back().push_back(file(t));
+    // Genuine: typing k against typing k+1 of the same person and session. Impostor: typing
+    // k of A against typing k of B in the same session, for every ordered pair of different
+    // people. The first of a pair is the Entered field, the second the Re-entered field.
+    Rates genuine, impostor;
+    long typings = 0;
+    std::size_t sessionsUsed = 0;
+    std::string text;
+    for (const auto& session : set.sessions) {
+        std::vector<std::vector<Entry>> entries;
+        for (const auto& person : session) {
+            entries.emplace_back();
+            for (const Typing& t : person)
+                entries.back().push_back(file(t));
+            typings += static_cast<long>(person.size());
+            if (text.empty() && !entries.back().empty())
+                text = entries.back().front().text;
+        }
+        sessionsUsed += std::any_of(entries.begin(), entries.end(),
+                                    [](const auto& p) { return !p.empty(); });
+        for (const auto& person : entries)
+            for (std::size_t k = 0; k + 1 < person.size(); ++k)
+                genuine.add(highestOkPosition(person[k], person[k + 1]));
+        for (std::size_t a = 0; a < entries.size(); ++a)
+            for (std::size_t b = 0; b < entries.size(); ++b)
+                if (a != b)
+                    for (std::size_t k = 0; k < std::min(entries[a].size(), entries[b].size());
+                         ++k)
+                        impostor.add(highestOkPosition(entries[a][k], entries[b][k]));
     }
 
-    // Genuine: typing r against typing r+1 of the same person. Impostor: typing r of A
-    // against typing r of B, for every ordered pair of different people and every r. The
-    // first of a pair is the Entered field, the second the Re-entered field.
-    Rates genuine, impostor;
-    for (int a = 0; a < people; ++a)
-        for (int r = 0; r + 1 < typings; ++r)
-            genuine.add(highestOkPosition(entries[a][r], entries[a][r + 1]));
-    for (int a = 0; a < people; ++a)
-        for (int b = 0; b < people; ++b)
-            if (a != b)
-                for (int r = 0; r < typings; ++r)
-                    impostor.add(highestOkPosition(entries[a][r], entries[b][r]));
-
     const std::vector<long> genuineOk = okCounts(genuine), impostorOk = okCounts(impostor);
-    auto frr = [&](int pos) {
-        return percent(genuine.total - genuineOk[static_cast<std::size_t>(pos)], genuine.total);
-    };
-    auto far = [&](int pos) {
-        return percent(impostorOk[static_cast<std::size_t>(pos)], impostor.total);
-    };
+    Figures f;
+    for (int pos = 0; pos <= kSliderMax; ++pos) {
+        f.frr.push_back(
+            percent(genuine.total - genuineOk[static_cast<std::size_t>(pos)], genuine.total));
+        f.far.push_back(percent(impostorOk[static_cast<std::size_t>(pos)], impostor.total));
+    }
+    const auto frr = [&](int pos) { return f.frr[static_cast<std::size_t>(pos)]; };
+    const auto far = [&](int pos) { return f.far[static_cast<std::size_t>(pos)]; };
 
-    std::printf("data %s/touch: %d people, %d typings each, text \"%s\" (%zu characters)\n",
-                dir.c_str(), people, typings, entries[0][0].text.c_str(),
-                entries[0][0].text.size());
-    std::printf("pairs genuine=%ld impostor=%ld\n", genuine.total, impostor.total);
+    char line[512];
+    const std::string& n = set.name;
+    std::snprintf(line, sizeof line,
+                  "%s data %s: people=%zu sessions=%zu typings=%ld text \"%s\" (%zu characters)\n",
+                  n.c_str(), set.source.c_str(), set.people.size(), sessionsUsed, typings,
+                  text.c_str(), text.size());
+    f.report += line;
+    f.report += n + " note " + set.note + "\n";
+    std::snprintf(line, sizeof line, "%s pairs genuine=%ld impostor=%ld\n", n.c_str(),
+                  genuine.total, impostor.total);
+    f.report += line;
     const std::size_t def = kDefaultSlider;
-    std::printf("default threshold=%s frr=%.2f far=%.2f false_rejects=%ld false_accepts=%ld\n",
-                thresholdText(kDefaultSlider).c_str(), frr(kDefaultSlider), far(kDefaultSlider),
-                genuine.total - genuineOk[def], impostorOk[def]);
+    std::snprintf(line, sizeof line,
+                  "%s default threshold=%s frr=%.2f far=%.2f false_rejects=%ld "
+                  "false_accepts=%ld\n",
+                  n.c_str(), thresholdText(kDefaultSlider).c_str(), frr(kDefaultSlider),
+                  far(kDefaultSlider), genuine.total - genuineOk[def], impostorOk[def]);
+    f.report += line;
 
     // Equal error: the slider position where the two rates are closest (the lowest such).
     int eer = 0;
     for (int pos = 1; pos <= kSliderMax; ++pos)
         if (std::fabs(frr(pos) - far(pos)) < std::fabs(frr(eer) - far(eer)))
             eer = pos;
-    std::printf("eer rate=%.2f threshold=%s frr=%.2f far=%.2f\n", (frr(eer) + far(eer)) / 2.0,
-                thresholdText(eer).c_str(), frr(eer), far(eer));
+    std::snprintf(line, sizeof line, "%s eer rate=%.2f threshold=%s frr=%.2f far=%.2f\n",
+                  n.c_str(), (frr(eer) + far(eer)) / 2.0, thresholdText(eer).c_str(), frr(eer),
+                  far(eer));
+    f.report += line;
 
     for (const double goal : {10.0, 1.0}) {
         int pos = 0;
         while (pos <= kSliderMax && far(pos) > goal)
             ++pos;
         if (pos > kSliderMax)
-            std::printf("far<=%g threshold=none\n", goal);
+            std::snprintf(line, sizeof line, "%s far<=%g threshold=none\n", n.c_str(), goal);
         else
-            std::printf("far<=%g threshold=%s frr=%.2f far=%.2f\n", goal,
-                        thresholdText(pos).c_str(), frr(pos), far(pos));
+            std::snprintf(line, sizeof line, "%s far<=%g threshold=%s frr=%.2f far=%.2f\n",
+                          n.c_str(), goal, thresholdText(pos).c_str(), frr(pos), far(pos));
+        f.report += line;
     }
+    return f;
+}
 
-    if (!curvePath.empty()) {
-        std::ofstream out(curvePath);
+struct Options {
+    std::string dir = TYPROVA_DEFAULT_DATA, keyboardFile, set = "both", curve, typing, events;
+    int people = 0, typings = 0; // 0: all
+};
+
+// Reads every chosen set whole before any figure is worked out.
+std::vector<DataSet> read(const Options& o, int touchPeople)
+{
+    std::vector<DataSet> sets;
+    if (o.set != "keyboard")
+        sets.push_back(loadTouch(o.dir, touchPeople));
+    if (o.set != "touch")
+        sets.push_back(loadKeyboard(o.keyboardFile.empty() ? o.dir + "/" + kKeyboardFile
+                                                           : o.keyboardFile));
+    return sets;
+}
+
+int figures(const Options& o)
+{
+    std::vector<DataSet> sets = read(o, o.people);
+    for (DataSet& s : sets)
+        limit(s, o.people, o.typings);
+    std::vector<Figures> results;
+    for (const DataSet& s : sets)
+        results.push_back(score(s));
+    if (!o.curve.empty()) {
+        std::ofstream out(o.curve);
         if (!out)
-            throw std::runtime_error("cannot write " + curvePath);
-        out << "threshold,frr,far\n";
-        char line[64];
-        for (int pos = 0; pos <= kSliderMax; ++pos) {
-            std::snprintf(line, sizeof line, "%s,%.4f,%.4f\n", thresholdText(pos).c_str(),
-                          frr(pos), far(pos));
-            out << line;
-        }
+            throw std::runtime_error("cannot write " + o.curve);
+        out << "set,threshold,frr,far\n";
+        char line[96];
+        for (std::size_t i = 0; i < sets.size(); ++i)
+            for (int pos = 0; pos <= kSliderMax; ++pos) {
+                std::snprintf(line, sizeof line, "%s,%s,%.4f,%.4f\n", sets[i].name.c_str(),
+                              thresholdText(pos).c_str(),
+                              results[i].frr[static_cast<std::size_t>(pos)],
+                              results[i].far[static_cast<std::size_t>(pos)]);
+                out << line;
+            }
+        if (!out.flush())
+            throw std::runtime_error("cannot write " + o.curve);
     }
+    for (const Figures& f : results)
+        std::fputs(f.report.c_str(), stdout);
     return 0;
 }
 
-int showTyping(const std::string& dir, const std::string& which)
+// PERSON counts people in order (touch: the file number; keyboard: subjects in file order),
+// TYPING counts that person's typings in order, through the sessions.
+int showTyping(const Options& o)
 {
-    const auto colon = which.find(':');
+    if (o.set == "both")
+        throw std::runtime_error("--typing wants --set touch or --set keyboard");
+    const auto colon = o.typing.find(':');
     if (colon == std::string::npos)
         throw std::runtime_error("--typing wants PERSON:TYPING, e.g. 1:1");
-    const int person = std::stoi(which.substr(0, colon));
-    const int typing = std::stoi(which.substr(colon + 1));
+    const int person = std::atoi(o.typing.substr(0, colon).c_str());
+    const int typing = std::atoi(o.typing.substr(colon + 1).c_str());
     if (person < 1 || typing < 1)
         throw std::runtime_error("person and typing count from 1");
-    const auto data = loadTouch(dir, person, typing);
-    const Typing& t = data[static_cast<std::size_t>(person - 1)][static_cast<std::size_t>(typing - 1)];
+    const DataSet set = read(o, o.set == "touch" ? person : 0).front();
+    if (static_cast<std::size_t>(person) > set.people.size())
+        throw std::runtime_error(set.source + " has " + std::to_string(set.people.size()) +
+                                 " people");
+    std::vector<const Typing*> all;
+    for (const auto& session : set.sessions)
+        for (const Typing& t : session[static_cast<std::size_t>(person - 1)])
+            all.push_back(&t);
+    if (static_cast<std::size_t>(typing) > all.size())
+        throw std::runtime_error("person " + set.people[static_cast<std::size_t>(person - 1)] +
+                                 " has " + std::to_string(all.size()) + " typings");
+    const Typing& t = *all[static_cast<std::size_t>(typing - 1)];
+    std::printf("typing %s\n", t.place.c_str());
     for (const KeyEvent& e : t.events)
         std::printf("event %.3f %s %s %s\n", e.ms, e.down ? "down" : "up", e.name.c_str(),
                     e.typed.empty() ? "-" : e.typed.c_str());
@@ -351,8 +612,11 @@ int scoreEvents(const std::string& path)
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: typist_verdicts [--data DIR] [--people N] [--typings N] [--curve FILE]\n"
-                 "       typist_verdicts [--data DIR] --typing PERSON:TYPING\n"
+                 "usage: typist_verdicts [--data DIR] [--keyboard-file CSV] "
+                 "[--set touch|keyboard|both]\n"
+                 "                       [--people N] [--typings N] [--curve FILE]\n"
+                 "       typist_verdicts [--data DIR] [--keyboard-file CSV] "
+                 "--set touch|keyboard --typing PERSON:TYPING\n"
                  "       typist_verdicts --score-events FILE|-\n");
     return 2;
 }
@@ -361,38 +625,43 @@ int usage()
 
 int main(int argc, char** argv)
 {
-    std::string dir = TYPROVA_DEFAULT_DATA, curve, typing, events;
-    int people = 56, typings = 51;
+    Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc)
             return usage();
         const std::string value = argv[++i];
         if (arg == "--data")
-            dir = value;
+            o.dir = value;
+        else if (arg == "--keyboard-file")
+            o.keyboardFile = value;
+        else if (arg == "--set")
+            o.set = value;
         else if (arg == "--people")
-            people = std::atoi(value.c_str());
+            o.people = std::atoi(value.c_str());
         else if (arg == "--typings")
-            typings = std::atoi(value.c_str());
+            o.typings = std::atoi(value.c_str());
         else if (arg == "--curve")
-            curve = value;
+            o.curve = value;
         else if (arg == "--typing")
-            typing = value;
+            o.typing = value;
         else if (arg == "--score-events")
-            events = value;
+            o.events = value;
         else
             return usage();
     }
-    if (people < 2 || people > 56 || typings < 2 || typings > 51) {
-        std::fprintf(stderr, "typist_verdicts: --people 2..56 and --typings 2..51\n");
+    if (o.set != "touch" && o.set != "keyboard" && o.set != "both")
+        return usage();
+    if (o.people == 1 || o.people < 0 || o.typings == 1 || o.typings < 0) {
+        std::fprintf(stderr, "typist_verdicts: --people and --typings take 2 or more\n");
         return 2;
     }
     try {
-        if (!events.empty())
-            return scoreEvents(events);
-        if (!typing.empty())
-            return showTyping(dir, typing);
-        return figures(dir, people, typings, curve);
+        if (!o.events.empty())
+            return scoreEvents(o.events);
+        if (!o.typing.empty())
+            return showTyping(o);
+        return figures(o);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "typist_verdicts: %s\n", e.what());
         return 1;

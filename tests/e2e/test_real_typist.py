@@ -1,7 +1,7 @@
 """End-to-end check of the verdict tool against the real window: two typings of one person from
-the touch-screen data set are played with real X key events into Typrova.exe under Wine, one
-into each field, and what the window shows is set against typist_verdicts, the native tool that
-runs the same timing code over the data set.
+each data set (touch screen; physical keyboard, where keys overlap) are played with real X key
+events into Typrova.exe under Wine, one into each field, and what the window shows is set
+against typist_verdicts, the native tool that runs the same timing code over the data sets.
 
 What is exact and what has a tolerance:
 - The score. It is a function of the two tables alone, so the tool scores the window's own
@@ -46,10 +46,15 @@ CAPTION = "Typrova"
 TOL_MS = 3.0
 ATTEMPTS = 3
 SETTLE_S = 0.3
-PAIR = ((1, 1), (1, 2))    # person 1's first typing into Entered, the second into Re-entered
+# (data set, typing into Entered, typing into Re-entered), each typing as (person, number).
+# Keyboard subject s002's typings 7 and 8 both press "n" while "a" is still down.
+PAIRS = [("touch", (1, 1), (1, 2)),
+         ("keyboard", (1, 7), (1, 8))]
 START_MS = 400.0           # after a Shift tap that warms up Wine's keyboard path
-# The tablet's layer keys put no character into the field; they are played as Shift keys.
-X_KEYS = {".": "period", "Shift": "Shift_L", "Shift.1": "Shift_L", "Caps": "Shift_R"}
+# The tablet's layer keys put no character into the field; they are played as Shift keys. The
+# keyboard set did not record the Shift of its capital R: that key is played as the plain r.
+X_KEYS = {".": "period", "Shift": "Shift_L", "Shift.1": "Shift_L", "Caps": "Shift_R",
+          "five": "5", "Shift.r": "r"}
 TOOL: Path = Path()
 DATA: list[str] = []
 
@@ -62,11 +67,12 @@ def run_tool(*args: str, stdin: str | None = None) -> str:
     return r.stdout
 
 
-def data_set_typing(person: int, number: int) -> list[tuple[float, bool, str, str]]:
+def data_set_typing(data_set: str, person: int,
+                    number: int) -> list[tuple[float, bool, str, str]]:
     """(ms, down, data set key, character typed or "-") of one typing, from the tool."""
     return [(float(t), kind == "down", key, typed) for t, kind, key, typed in
             re.findall(r"^event (\S+) (down|up) (\S+) (\S+)$",
-                       run_tool("--typing", f"{person}:{number}"), re.M)]
+                       run_tool("--set", data_set, "--typing", f"{person}:{number}"), re.M)]
 
 
 def tool_result(lines: list[str]) -> tuple[dict[int, str], str, str]:
@@ -106,7 +112,8 @@ class RealTypist(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.typings = [data_set_typing(*p) for p in PAIR]
+        cls.pairs = {name: [data_set_typing(name, *typing) for typing in pair]
+                     for name, *pair in PAIRS}
         cls.session, cls.app = harness.start_with_program(
             TOOLS["injector"], TOOLS["winprobe"], TOOLS["app"], CAPTION)
         harness.raise_session_priority(cls.session, [cls.app])
@@ -115,9 +122,9 @@ class RealTypist(unittest.TestCase):
     def tearDownClass(cls):
         cls.session.stop()
 
-    def type_pair(self) -> tuple[list[list[KeyEvent]], dict[int, str]]:
+    def type_pair(self, typings) -> tuple[list[list[KeyEvent]], dict[int, str]]:
         sent = []
-        for fld, typing in zip((ENTERED, REENTERED), self.typings):
+        for fld, typing in zip((ENTERED, REENTERED), typings):
             self.session.click_button(CAPTION, replay.CLEAR_BUTTON[fld])
             self.session.focus_field(CAPTION, fld)
             script = [KeyEvent(50, True, "Shift_L"), KeyEvent(130, False, "Shift_L")]
@@ -132,16 +139,21 @@ class RealTypist(unittest.TestCase):
         return sent, dict(zip(ids, self.session.texts(CAPTION, ids)))
 
     def test_shown_score_is_the_tools(self):
-        n = sum(1 for _, down, _, typed in self.typings[0] if down and typed != "-")
+        for name, *_ in PAIRS:
+            with self.subTest(name):
+                self.check_pair(name, self.pairs[name])
+
+    def check_pair(self, name: str, typings) -> None:
+        n = sum(1 for _, down, _, typed in typings[0] if down and typed != "-")
         labels = [replay.pressed_label(f, k) for f in (ENTERED, REENTERED)
                   for k in range(1, n + 1)]
         labels += [replay.interval_label(f, k) for f in (ENTERED, REENTERED)
                    for k in range(2, n + 1)]
         for attempt in range(1, ATTEMPTS + 1):
-            sent, shown = self.type_pair()
+            sent, shown = self.type_pair(typings)
             # The tables against the tool's filing of the injector's actual send times.
             lines = []
-            for fld, report, typing in zip("ER", sent, self.typings):
+            for fld, report, typing in zip("ER", sent, typings):
                 lines += event_lines(fld, [(e.sent_ms, e.down, typed)
                                            for e, (_, _, _, typed) in zip(report, typing)])
             from_sent, sent_score, _ = tool_result(lines)
@@ -195,10 +207,11 @@ class RealTypist(unittest.TestCase):
             self.assertEqual(shown[replay.VERDICT_LABEL], close[0][1])
 
         dataset_lines = []
-        for fld, typing in zip("ER", self.typings):
+        for fld, typing in zip("ER", typings):
             dataset_lines += event_lines(fld, [(t, d, typed) for t, d, _, typed in typing])
         _, dataset_score, dataset_verdict = tool_result(dataset_lines)
-        print(f"\nshown score {shown[replay.SCORE_LABEL]} {shown[replay.VERDICT_LABEL]}; tool over "
+        print(f"\n{name}: shown score {shown[replay.SCORE_LABEL]} {shown[replay.VERDICT_LABEL]}; "
+              f"tool over "
               f"the shown tables {sorted(scores)} ({len(choices)} differences near a whole ms); "
               f"over the send times {sent_score}; over the data set's times {dataset_score} "
               f"{dataset_verdict}", file=sys.stderr)
@@ -224,7 +237,8 @@ def main() -> int:
     if args.data is not None:
         DATA[:] = ["--data", str(args.data)]
     try:
-        data_set_typing(*PAIR[0])
+        for name, *pair in PAIRS:
+            data_set_typing(name, *pair[0])
     except harness.HarnessError as e:
         print(f"skipped: {e}", file=sys.stderr)
         return 77
