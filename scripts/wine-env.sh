@@ -133,7 +133,17 @@ _typrova_pristine_prefix() {
   echo "$root/build/wineprefix-pristine"
 }
 
-# Boots the pristine prefix unless it exists, on a private Xvfb, under the pristine prefix's
+# True when the pristine prefix is booted and made by the Wine installed now: Wine records the
+# time of its wine.inf in .update-timestamp (a Windows text line) and updates a prefix whose
+# record differs in its first process, which a copy of an outdated one would do every time.
+_typrova_pristine_ready() {
+  [ -f "$1/system.reg" ] || return 1
+  local inf=/usr/share/wine/wine.inf
+  [ -f "$inf" ] || return 0
+  [ "$(tr -dc 0-9 2>/dev/null <"$1/.update-timestamp")" = "$(stat -c %Y "$inf")" ]
+}
+
+# Boots the pristine prefix unless it is ready, on a private Xvfb, under the pristine prefix's
 # own lock: a second caller waits for the first one's boot and then finds it done. The prefix
 # is set up by 64-bit wineboot, whichever loader later runs programs in its copies; bounded
 # generously, since with 32-bit Wine installed it also installs the 32-bit side, which takes
@@ -150,7 +160,7 @@ wine_pristine_boot() {
   : >>"$TYPROVA_WINE_LOG" || return 1
   TYPROVA_SESSION_WAIT=900 _typrova_lock_session || return 1
   local rc=0 partial="$WINEPREFIX.partial" t0=$SECONDS
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  if ! _typrova_pristine_ready "$WINEPREFIX"; then
     echo "wine-env: booting Wine prefix $WINEPREFIX (once; 15 s, minutes where 32-bit code is" \
       "emulated)" >&2
     # Booted under another name and renamed when complete: a boot cut short leaves no prefix
@@ -166,7 +176,9 @@ wine_pristine_boot() {
     else
       rc=1
     fi
-    if [ "$rc" -eq 0 ] && [ -f "$partial/system.reg" ] && mv "$partial" "$WINEPREFIX"; then
+    # One made by an older Wine goes.
+    if [ "$rc" -eq 0 ] && [ -f "$partial/system.reg" ] && rm -rf "$WINEPREFIX" &&
+        mv "$partial" "$WINEPREFIX"; then
       echo "wine-env: booted $WINEPREFIX in $((SECONDS - t0)) s" >&2
     else
       echo "wine-env: wineboot -i failed (see $TYPROVA_WINE_LOG)" >&2
@@ -195,7 +207,7 @@ _typrova_new_prefix() {
     echo "wine-env: wineboot -i failed (see $TYPROVA_WINE_LOG)" >&2
     return 1
   fi
-  if [ ! -f "$pristine/system.reg" ]; then
+  if ! _typrova_pristine_ready "$pristine"; then
     bash "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh" boot </dev/null {TYPROVA_LOCK_FD}>&- || return 1
   fi
   local t0=$SECONDS
