@@ -20,6 +20,21 @@ esac
 
 "$repo/scripts/install-deps.sh" --win32
 
+# Every Wine prefix of the run is a copy of one booted prefix (scripts/wine-env.sh); it boots
+# while the builds run instead of in front of the first Windows test. Its output goes to the
+# console as it comes; a failure is reported when the Windows tests need it.
+mkdir -p "$repo/build"
+"$repo/scripts/wine-env.sh" boot &
+boot_pid=$!
+wait_for_prefix() {
+  [ -n "$boot_pid" ] || return 0
+  if ! wait "$boot_pid"; then
+    echo "== the Wine prefix did not boot (see build/wineprefix-pristine.log)"
+    failed=1
+  fi
+  boot_pid=""
+}
+
 jobs=$(nproc 2>/dev/null || echo 2)
 build() {
   echo "== build: $1"
@@ -63,6 +78,7 @@ if [ "$leg" = win32 ]; then
   cmake --preset win64 >/dev/null
   cmake --build --preset win64 -j "$jobs" --target winprobe
   release_leg
+  wait_for_prefix
   win32_leg
 else
   # Windows programs first: the native end-to-end tests drive the win64 exes.
@@ -73,6 +89,7 @@ else
   run ctest --preset clang
   run ctest --preset asan
   run ctest --test-dir build/fuzz -V
+  wait_for_prefix
   run ctest --preset win64
   run ctest --preset native
   win32_leg

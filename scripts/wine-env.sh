@@ -13,6 +13,14 @@
 # session, prints the variables the session exports as NAME=value lines and then "ready", and
 # stops the session when its stdin closes (the caller ends it or dies) or on SIGTERM.
 #
+# A new prefix is not booted but copied from <repo>/build/wineprefix-pristine, a prefix booted
+# once per build tree in which no session ever runs: a boot takes about 15 s, and about
+# 2 minutes where 32-bit code is emulated (wineboot sets up the 32-bit side in 32-bit
+# processes); a copy takes a few seconds. A copy is as fresh as a boot, so a check that must
+# see everything one session writes can start from one. `bash scripts/wine-env.sh boot` boots
+# it ahead of time (scripts/test.sh does so while it builds); a session boots it if it is
+# missing, and two callers never boot it twice.
+#
 # Settings read from the environment:
 #   TYPROVA_WINE        the Wine loader (default /usr/lib/wine/wine64; /usr/lib/wine/wine runs
 #                       32-bit programs)
@@ -134,6 +142,103 @@ _typrova_install_marlett() {
   mkdir -p "$dst" && cp "$src" "$dst/marlett.ttf"
 }
 
+# The booted prefix that every new prefix is copied from; no session runs in it.
+_typrova_pristine_prefix() {
+  local root
+  root=$(_typrova_repo_root) || return 1
+  echo "$root/build/wineprefix-pristine"
+}
+
+# True when the pristine prefix is booted and made by the Wine installed now: Wine records the
+# time of its wine.inf in .update-timestamp (a Windows text line) and updates a prefix whose
+# record differs in its first process, which a copy of an outdated one would do every time.
+_typrova_pristine_ready() {
+  [ -f "$1/system.reg" ] || return 1
+  local inf=/usr/share/wine/wine.inf
+  [ -f "$inf" ] || return 0
+  [ "$(tr -dc 0-9 2>/dev/null <"$1/.update-timestamp")" = "$(stat -c %Y "$inf")" ]
+}
+
+# Boots the pristine prefix unless it is ready, on a private Xvfb, under the pristine prefix's
+# own lock: a second caller waits for the first one's boot and then finds it done. The prefix
+# is set up by 64-bit wineboot, whichever loader later runs programs in its copies; bounded
+# generously, since with 32-bit Wine installed it also installs the 32-bit side, which takes
+# minutes where 32-bit code runs under emulation. Returns non-zero on failure. It points the
+# environment at the pristine prefix: run it in a process of its own (`wine-env.sh boot`).
+wine_pristine_boot() {
+  local pristine
+  pristine=$(_typrova_pristine_prefix) || return 1
+  export TYPROVA_WINEPREFIX="$pristine"
+  # Its own log beside it, not the log of the session that asked for it.
+  unset TYPROVA_WINE_LOG
+  wine_env || return 1
+  mkdir -p "$(dirname "$WINEPREFIX")" || return 1
+  : >>"$TYPROVA_WINE_LOG" || return 1
+  TYPROVA_SESSION_WAIT=900 _typrova_lock_session || return 1
+  local rc=0 partial="$WINEPREFIX.partial" t0=$SECONDS
+  if ! _typrova_pristine_ready "$WINEPREFIX"; then
+    echo "wine-env: booting Wine prefix $WINEPREFIX (once; 15 s, minutes where 32-bit code is" \
+      "emulated)" >&2
+    # Booted under another name and renamed when complete: a boot cut short leaves no prefix
+    # that looks ready.
+    rm -rf "$partial"
+    if _typrova_start_xvfb; then
+      WINEPREFIX="$partial" _typrova_spawn timeout 900 "${WINE%64}64" wineboot -i || rc=1
+      # The registry is on disk once the server is gone.
+      WINEPREFIX="$partial" _typrova_stop_server
+      kill "$TYPROVA_XVFB_PID" 2>/dev/null || true
+      wait "$TYPROVA_XVFB_PID" 2>/dev/null || true
+      unset TYPROVA_XVFB_PID DISPLAY
+    else
+      rc=1
+    fi
+    # One made by an older Wine goes.
+    if [ "$rc" -eq 0 ] && [ -f "$partial/system.reg" ] && rm -rf "$WINEPREFIX" &&
+        mv "$partial" "$WINEPREFIX"; then
+      echo "wine-env: booted $WINEPREFIX in $((SECONDS - t0)) s" >&2
+    else
+      echo "wine-env: wineboot -i failed (see $TYPROVA_WINE_LOG)" >&2
+      rc=1
+    fi
+  fi
+  exec {TYPROVA_LOCK_FD}>&-
+  unset TYPROVA_LOCK_FD
+  return "$rc"
+}
+
+# Makes $WINEPREFIX, which has no registry yet, a copy of the pristine prefix (booted first if
+# need be, in a process of its own that does not hold this session's lock). A folder that is
+# already there with something in it is booted in place instead, as it is not this script's
+# to replace.
+_typrova_new_prefix() {
+  local pristine
+  pristine=$(_typrova_pristine_prefix) || return 1
+  if [ "$WINEPREFIX" = "$pristine" ]; then
+    echo "wine-env: $pristine is only copied, never run in" >&2
+    return 1
+  fi
+  if [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ]; then
+    echo "wine-env: creating Wine prefix $WINEPREFIX in place (15 s; minutes with 32-bit Wine)" >&2
+    _typrova_spawn timeout 900 "${WINE%64}64" wineboot -i && _typrova_stop_server && return 0
+    echo "wine-env: wineboot -i failed (see $TYPROVA_WINE_LOG)" >&2
+    return 1
+  fi
+  if ! _typrova_pristine_ready "$pristine"; then
+    bash "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh" boot </dev/null {TYPROVA_LOCK_FD}>&- || return 1
+  fi
+  local t0=$SECONDS
+  rm -rf "$WINEPREFIX.partial"
+  # A real copy (shared blocks where the file system can): a session must not change the
+  # pristine prefix through a hard link.
+  if ! cp -a --reflink=auto "$pristine" "$WINEPREFIX.partial" ||
+      ! { rmdir "$WINEPREFIX" 2>/dev/null; mv "$WINEPREFIX.partial" "$WINEPREFIX"; }; then
+    echo "wine-env: could not copy $pristine to $WINEPREFIX" >&2
+    rm -rf "$WINEPREFIX.partial"
+    return 1
+  fi
+  echo "wine-env: $WINEPREFIX copied from the booted prefix in $((SECONDS - t0)) s" >&2
+}
+
 # Prepares a display and a booted prefix with a running server and desktop.
 # Exports DISPLAY (and TYPROVA_XVFB_PID when it started Xvfb). Returns non-zero on failure.
 wine_session_start() {
@@ -156,19 +261,10 @@ wine_session_start() {
     _typrova_start_xvfb || { wine_session_stop; return 1; }
   fi
 
-  # The prefix is set up by 64-bit wineboot, whichever loader runs the session's programs.
-  # Bounded generously: with 32-bit Wine installed, setting up also installs the prefix's
-  # 32-bit side, which takes minutes where 32-bit code runs under emulation.
   local setup_wine="${WINE%64}64"
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine-env: creating Wine prefix $WINEPREFIX (first run, 15 s; minutes with 32-bit Wine)" >&2
-    if ! _typrova_spawn timeout 900 "$setup_wine" wineboot -i; then
-      echo "wine-env: wineboot -i failed (see $TYPROVA_WINE_LOG)" >&2
-      wine_session_stop
-      return 1
-    fi
-    # Let the prefix settle (registry flushed to disk) before the real session.
-    _typrova_stop_server
+  if [ ! -f "$WINEPREFIX/system.reg" ] && ! _typrova_new_prefix; then
+    wine_session_stop
+    return 1
   fi
   # 32-bit programs need the prefix's 32-bit side, which a prefix created before 32-bit Wine
   # was installed lacks: update the prefix once, which adds it.
@@ -233,11 +329,13 @@ wine_session_stop() {
 }
 
 # `wine-env.sh hold`: a session for a caller that cannot source this file.
+# `wine-env.sh boot`: boots the pristine prefix if it is missing.
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-  if [ "${1:-}" != hold ]; then
-    echo "usage: wine-env.sh hold   (or source it from bash)" >&2
-    exit 2
-  fi
+  case "${1:-}" in
+    hold) ;;
+    boot) wine_pristine_boot; exit $? ;;
+    *) echo "usage: wine-env.sh hold | boot   (or source it from bash)" >&2; exit 2 ;;
+  esac
   trap 'wine_session_stop; exit 143' TERM INT HUP
   wine_session_start || exit 1
   for name in WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES WINE WINESERVER WINELOADER \

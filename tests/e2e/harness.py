@@ -22,6 +22,7 @@ import re
 import subprocess
 import sys
 import time
+import unittest
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Iterable, Optional, Sequence, Union
@@ -31,6 +32,10 @@ WINE_ENV_SH = REPO / "scripts" / "wine-env.sh"
 # The Wine loader: the 64-bit one unless TYPROVA_WINE names another (/usr/lib/wine/wine runs
 # 32-bit programs).
 DEFAULT_WINE = os.environ.get("TYPROVA_WINE", "/usr/lib/wine/wine64")
+# The program's scoring as a command (tests/e2e/score_tool.cpp, native build); ctest names the
+# built one.
+SCORE_TOOL = Path(os.environ.get("TYPROVA_SCORE_TOOL",
+                                  REPO / "build" / "native" / "tests" / "e2e" / "score_tool"))
 
 class HarnessError(RuntimeError):
     """A step of the harness failed; the message says which and why."""
@@ -568,24 +573,54 @@ def built_tools(args: argparse.Namespace) -> Optional[dict[str, Path]]:
 def run_tests(argv: Sequence[str]) -> bool:
     """Runs the calling script's unittest cases with the arguments the tool options left over;
     returns whether all passed."""
-    import unittest
     return unittest.main(module="__main__", argv=[sys.argv[0], *argv],
                          exit=False).result.wasSuccessful()
 
 
+# What a case class needs unless it says otherwise in a `needs` attribute: the injector and
+# Wine with the probe and the program. A class that checks only Python code or a native tool
+# names just that (`needs = ("score_tool",)`, `needs = ()`), so it runs where no Windows tool
+# is built.
+WINE_TOOLS = ("injector", "winprobe", "app")
+
+
+class _SelectedCases(unittest.TestProgram):
+    """unittest's command line (class names, -v, -k), loaded but not yet run."""
+
+    def runTests(self) -> None:
+        pass
+
+
+def _cases(suite) -> Iterable[unittest.TestCase]:
+    for item in suite:
+        if isinstance(item, unittest.TestSuite):
+            yield from _cases(item)
+        else:
+            yield item
+
+
 def suite_main(tools_out: dict, default_app: Path, report=None) -> int:
     """The main() of an end-to-end suite: reads the tool options (the program defaults to
-    default_app), fills tools_out with the built tools, runs the cases and then report(), if
-    given. Returns the exit code: 0, 1, or 77 (skipped) when a tool is not built."""
+    default_app), selects the cases the other arguments name (all by default), fills tools_out
+    with the tools those cases need, runs them and then report(), if given. Returns the exit
+    code: 0, 1, or 77 (skipped) when a tool the selected cases need is not built."""
     args, rest = tool_arguments(default_app).parse_known_args()
-    tools = built_tools(args)
-    if tools is None:
-        return 77
-    tools_out.update(tools)
-    ok = run_tests(rest)
+    program = _SelectedCases(module="__main__", argv=[sys.argv[0], *rest], exit=False)
+    # unittest's own placeholders for a name it could not load need nothing: they fail.
+    needed = {name for case in _cases(program.test)
+              for name in getattr(case, "needs", () if type(case).__module__.startswith(
+                  "unittest") else WINE_TOOLS)}
+    paths = {"injector": args.injector, "winprobe": args.winprobe, "app": args.app,
+             "score_tool": SCORE_TOOL}
+    for name in sorted(needed):
+        if not paths[name].is_file():
+            print(f"skipped: {name} not built ({paths[name]})", file=sys.stderr)
+            return 77
+        tools_out[name] = paths[name].resolve()
+    unittest.TestProgram.runTests(program)
     if report:
         report()
-    return 0 if ok else 1
+    return 0 if program.result.wasSuccessful() else 1
 
 
 def start_with_program(injector: Path, winprobe: Path, exe: Path,

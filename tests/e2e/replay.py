@@ -13,17 +13,15 @@ res/resource.h.
 from __future__ import annotations
 
 import math
-import os
 import re
 import subprocess
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Iterable, Optional, Sequence
 
+from harness import SCORE_TOOL
+
 REPO = Path(__file__).resolve().parents[2]
-# The program's scoring as a command (tests/e2e/score_tool.cpp); ctest names the built one.
-SCORE_TOOL = Path(os.environ.get("TYPROVA_SCORE_TOOL",
-                                  REPO / "build" / "native" / "tests" / "e2e" / "score_tool"))
 
 
 def resource_ids(path: Path = REPO / "res" / "resource.h") -> dict[str, int]:

@@ -5,9 +5,10 @@ Exits 77 (skipped) when a tool or the program is not built.
 
     python3 tests/e2e/test_no_writes.py [--injector P] [--winprobe P] [--app P] [--keep]
 
-What counts as Wine's own: the prefix is first booted and its server stopped (so the registry is
-on disk), then a session is started and stopped WITHOUT the program (the control run), then a
-session runs the program. Whatever the control run changed is Wine's own doing (its server
+What counts as Wine's own: the prefix is first made (a copy of the booted prefix in which no
+program has run, see scripts/wine-env.sh) and its server stopped (so the registry is on disk),
+then a session is started and stopped WITHOUT the program (the control run), then a session
+runs the program. Whatever the control run changed is Wine's own doing (its server
 rewrites the registry files on exit with new key timestamps, services record their state, the
 desktop process may touch its files); the check compares the control run with the program run,
 so only what the program adds shows up. Registry files are compared by content: keys and values,
@@ -162,11 +163,12 @@ def use_the_program(app: Path) -> Callable[[harness.Session], None]:
 
 
 def fresh_prefix(tools: dict[str, Path], parent: Path) -> Path:
-    """A new prefix (wineboot, about 15 s) with its server stopped, so it is on disk."""
+    """A new prefix (a copy of the freshly booted one that no session runs in) with its server
+    stopped, so it is on disk."""
     prefix = parent / "prefix"
     session_cycle(tools, prefix)
     if not (prefix / "system.reg").is_file():
-        raise harness.HarnessError("wineboot did not create the prefix")
+        raise harness.HarnessError("the session did not create the prefix")
     return prefix
 
 

@@ -35,6 +35,8 @@ def run_injector(script: str, env: dict | None = None) -> subprocess.CompletedPr
 class HarnessParsing(unittest.TestCase):
     """The harness's readers of winprobe and injector output (no Wine needed)."""
 
+    needs = ()
+
     def test_unescape_reverses_winprobe_escaping(self):
         self.assertEqual(harness.unescape(r"a\tb\nc\rd"), "a\tb\nc\rd")
         # An escaped backslash followed by "n" is a backslash and an n, not a newline.
@@ -80,6 +82,8 @@ class HarnessParsing(unittest.TestCase):
 class InjectorScriptErrors(unittest.TestCase):
     """A bad script is refused before any key is sent (exit 2, nothing on stdout); these
     checks need no X display."""
+
+    needs = ("injector",)
 
     def assert_refused(self, script: str, message: str) -> None:
         r = run_injector(script, env={"PATH": "/usr/bin:/bin"})  # no DISPLAY at all

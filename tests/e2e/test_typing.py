@@ -269,6 +269,8 @@ class ModelChecks(unittest.TestCase):
     """The replay rules on hand-made event streams (no Wine); they pin the rules the end-to-end
     checks rely on."""
 
+    needs = ("score_tool",)
+
     def play(self, m: replay.Model, fld: int, rows, new_run=False):
         m.play(fld, [KeyEvent(t, d == "down", k, t) for t, d, k in rows], new_run=new_run)
 
