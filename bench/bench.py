@@ -165,11 +165,11 @@ def verdict_section(data: Path) -> str:
 # --- 2. cost per key -----------------------------------------------------------------------------
 
 def parse_stats(text: str) -> dict[str, dict[str, float]]:
+    """key_cost's lines (a name, then its samples) as distributions."""
     stats = {}
     for line in text.splitlines():
-        parts = line.split()
-        if parts and len(parts) > 1 and all("=" in p for p in parts[1:]):
-            stats[parts[0]] = {k: float(v) for k, v in (p.split("=") for p in parts[1:])}
+        name, *samples = line.split()
+        stats[name] = harness.distribution(float(v) for v in samples)
     return stats
 
 
