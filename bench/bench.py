@@ -110,7 +110,7 @@ def accuracy_table(session: harness.Session, tools: accuracy.Tools, passwords: i
                 s = harness.distribution(getattr(per_schedule[g], attr))
                 p99[(target, kind, g)] = s["p99"]
                 cells.append(f"{ms(s['median'])} / {ms(s['p95'])} / {ms(s['p99'])} / "
-                             f"{ms(s['max'])} ms (n={s['n']})")
+                             f"{ms(s['max'])} ms (n={int(s['n'])})")
             rows.append([f"{target}: error of {kind}, median / p95 / p99 / max"] + cells)
         for g in names:
             faults = per_schedule[g].faults
