@@ -491,11 +491,17 @@ def no_autorepeat(session: harness.Session):
     harness.set_autorepeat(display, 60000, interval)
     try:
         yield
-    finally:
-        try:
+    except BaseException:
+        # The run has failed or was interrupted already (an interrupt also ends the session,
+        # and with it the display): restoring is then best effort, and must not replace the
+        # reason with its own failure.
+        with contextlib.suppress(harness.HarnessError):
             harness.set_autorepeat(display, delay, interval)
-        except harness.HarnessError as e:
-            raise harness.HarnessError(f"{e}: {x_server_state(session)}") from None
+        raise
+    try:
+        harness.set_autorepeat(display, delay, interval)
+    except harness.HarnessError as e:
+        raise harness.HarnessError(f"{e}: {x_server_state(session)}") from None
 
 
 def x_server_state(session: harness.Session) -> str:
