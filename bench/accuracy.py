@@ -1,34 +1,35 @@
-"""Timing accuracy bench: plays one fixed schedule of realistic password typing through the key
-injector into Typrova under Wine, a keystroke-capture web page in Chromium and a bare X11
-client, one after the other on the same Xvfb, and compares what each measured with the times
-the keys were actually sent.
+"""Timing accuracy bench: plays fixed schedules of password typing through the key injector
+into Typrova under Wine, a bare Win32 window under the same Wine, a keystroke-capture web page
+in Chromium and a bare X11 client, one after the other on the same Xvfb, and compares what each
+measured with the times the keys were actually sent.
 
-Each of the three gets the same 15-key passwords, each played by its own injector run. Typrova
-shows one entry at a time, so after every password the bench reads its 29 labels and clicks
-"Clear"; passwords alternate between the two fields. All three are scored by one rule, the
-program's: on every release with L characters in the field (1..15), position L gets
-Pressed = the last gap between key events and Interval = the gap before it. With one key at a
-time these are the hold and the preceding pause; with Shift and overlapping keys they are still
-well-defined differences of two event times, computed the same way from the sent times.
+Every target gets the same passwords, each played by its own injector run. Typrova shows one
+entry at a time, so after every password the bench reads its 29 labels and clicks "Clear";
+passwords alternate between the two fields. All targets are scored by the program's filing
+rule, as the end-to-end tests' model (tests/e2e/replay.py) applies it: to the sent times for
+what must be shown, and to each reference's own key times for what it measured.
 
-A second schedule is real typing: sentences that two people typed on physical keyboards (the
-keyboard/ data set of the real typing folder), cut at word boundaries into passwords of at most
-15 characters, with every key's recorded press and release kept (rolled-over keys, Shift,
-Backspace and caret keys as they were typed).
+The second schedule is real typing: sentences typed on physical keyboards (the keyboard/ data
+set of the real typing folder, whose KEYCODE column holds JavaScript key codes), cut at word
+boundaries into passwords of at most 15 characters, every key's recorded press and release
+kept (rolled-over keys, Shift, Caps Lock, Backspace, punctuation as typed).
 
-Every target's session is raised to the priority the end-to-end tests use (the program or the
-browser or the X client, the Wine server and Xvfb; see harness.raise_session_priority), and X
-auto-repeat is off while the schedules play, so a long real hold is one press and one release.
+Every target's session is raised to the priority the end-to-end tests use (the target, the Wine
+server and Xvfb; see harness.raise_session_priority), and X auto-repeat is off while the
+schedules play, so a long real hold is one press and one release.
 """
 
 from __future__ import annotations
 
+import collections
 import contextlib
+import csv
 import itertools
 import json
 import math
 import os
 import random
+import re
 import signal
 import string
 import subprocess
@@ -46,10 +47,12 @@ BENCH = Path(__file__).resolve().parent
 REPO = BENCH.parent
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import harness  # noqa: E402
-from replay import resource_ids  # noqa: E402
+import replay  # noqa: E402
 
-KEYS_PER_PASSWORD = 15
+KEYS_PER_PASSWORD = replay.MAX_KEYS
 CAPTION = "Typrova"
+BARE_CAPTION = "Bare key window"
+PAGE_TITLE = "keystroke capture reference"
 DEFAULT_DATA = REPO.parent / "shared" / "realtyping"
 SHIFT = "Shift_L"
 END_MARKER = "Escape"
@@ -118,100 +121,82 @@ def script_text(events: Sequence[Event]) -> str:
     return "".join(f"{t:.3f} {'down' if d else 'up'} {k}\n" for t, d, k in events)
 
 
-# --- the program's rule, applied to any list of event times ------------------------------------
+# --- what the window files, by the end-to-end tests' model --------------------------------------
 
-# X keysyms other than single letters and digits that put one character into the field.
-PUNCTUATION = frozenset({"space", "period", "comma", "apostrophe", "semicolon", "slash", "equal",
-                         "minus"})
-CARET_KEYS = frozenset({"Left", "Right", "Home", "End"})
+Slot = tuple[str, int]  # ("pressed" or "interval", key 1..15)
 
 
 def is_character(key: str) -> bool:
-    return len(key) == 1 or key in PUNCTUATION
+    return replay.typed_character(key, False) is not None
 
 
-class FieldLength:
-    """The length of an edit field's text and its caret, as key presses change them."""
-
-    def __init__(self) -> None:
-        self.length = 0
-        self.caret = 0
-
-    def press(self, key: str) -> None:
-        if is_character(key):
-            self.length += 1
-            self.caret += 1
-        elif key == "BackSpace":
-            if self.caret > 0:
-                self.length -= 1
-                self.caret -= 1
-        elif key in CARET_KEYS:
-            self.caret = {"Left": max(0, self.caret - 1),
-                          "Right": min(self.length, self.caret + 1),
-                          "Home": 0, "End": self.length}[key]
+def filed(events: Sequence[Event]) -> dict[Slot, float]:
+    """What one entry's table shows after these events, starting empty: slot -> value, 0.0
+    where nothing was filed, NaN where the value depends on the gap to the key event before
+    the first one (unknown). Raises ValueError for a key the model cannot follow."""
+    model = replay.KeyboardModel()
+    model.break_clock()
+    model.play(replay.ENTERED, (types.SimpleNamespace(sent_ms=t, down=d, key=k)
+                                for t, d, k in events), new_run=False)
+    shown = model.labels()
+    return {(kind, k): shown[cid] for cid, kind, k in replay.grid(replay.ENTERED)}
 
 
 def final_length(events: Sequence[Event]) -> int:
-    field_ = FieldLength()
-    for _, down, key in events:
-        if down:
-            field_.press(key)
-    return field_.length
-
-
-def slots_from_times(events: Sequence[Event]) -> dict[int, tuple[Optional[float], float]]:
-    """Position -> (Interval, Pressed) after replaying the events through the program's rule.
-    The field starts empty; the first event's gap (to a key event before this password) is
-    unknown and comes out as None."""
-    slots: dict[int, tuple[Optional[float], float]] = {}
-    field_ = FieldLength()
-    last: Optional[float] = None
-    gap: Optional[float] = None
-    previous_gap: Optional[float] = None
-    for t, down, key in events:
-        previous_gap, gap = gap, (t - last if last is not None else None)
-        last = t
-        if down:
-            field_.press(key)
-        elif 1 <= field_.length <= KEYS_PER_PASSWORD and gap is not None:
-            slots[field_.length] = (previous_gap, gap)
-    return slots
+    model = replay.KeyboardModel()
+    for t, d, k in events:
+        model.key(replay.ENTERED, t, d, k)
+    return len(model.fields[replay.ENTERED].text)
 
 
 # --- real typing: the keyboard/ data set -------------------------------------------------------
 
-# The data set's names of keys without a character, and of characters that are not the X
-# keysym's own name. A character typed with Shift is played as its unshifted key: the data set
-# records the Shift key as a key of its own, and it is played as it was typed.
-DATASET_KEYS = {"SHIFT": "Shift_L", "BKSP": "BackSpace", "ARW_RIGHT": "Right", "HOME": "Home"}
-DATASET_CHARACTERS = {" ": "space", ".": "period", ",": "comma", "'": "apostrophe",
-                      ";": "semicolon", "/": "slash", "?": "slash", "=": "equal", "*": "8",
-                      "-": "minus"}
+# JavaScript key codes (the data set's KEYCODE; Windows' virtual-key codes have the same
+# numbers) and the X keysym of the key that plays each. Letters and punctuation name the
+# unshifted key: Shift and Caps Lock are keys of their own in the data set, played as typed.
+JS_KEYS = {8: "BackSpace", 12: "KP_Begin", 16: "Shift_L", 19: "Pause", 20: "Caps_Lock",
+           32: "space", 33: "Prior", 34: "Next", 35: "End", 36: "Home", 37: "Left", 38: "Up",
+           39: "Right", 40: "Down", 45: "Insert", 46: "Delete", 106: "KP_Multiply",
+           107: "KP_Add", 109: "KP_Subtract", 111: "KP_Divide", 144: "Num_Lock",
+           145: "Scroll_Lock", 186: "semicolon", 187: "equal", 188: "comma", 189: "minus",
+           190: "period", 191: "slash", 192: "grave", 219: "bracketleft", 220: "backslash",
+           221: "bracketright", 222: "apostrophe", 226: "less",
+           **{c: chr(c) for c in range(48, 58)}, **{c: chr(c).lower() for c in range(65, 91)}}
+# Other codes of the same keys: Firefox's codes of ; = -, and the keypad's digits and decimal
+# point, which type the same characters as the main row's (the recording does not say whether
+# Num Lock was on, without which the keypad moves the caret instead).
+JS_ALIASES = {59: 186, 61: 187, 173: 189, 110: 190, **{96 + d: 48 + d for d in range(10)}}
+# Keys that take the keyboard from the field (Tab, Alt, the function keys, the Windows keys,
+# the menu key), close the window (Enter, Escape), turn the next key into a command (Control)
+# or reach the field as a release alone (Print Screen): a password ends where one is pressed,
+# and neither it nor a key pressed while it is held is played.
+JS_ENDS_ENTRY = {9, 13, 17, 18, 27, 44, 91, 92, 93, *range(112, 136)}
+KEY_CODES = {**{k: c for c, k in JS_KEYS.items()}, "Shift_R": 16}
 
 
-def x_key(letter: str) -> str:
-    """The X keysym that plays a key of the data set."""
-    if letter in DATASET_KEYS:
-        return DATASET_KEYS[letter]
-    if letter in DATASET_CHARACTERS:
-        return DATASET_CHARACTERS[letter]
-    if len(letter) == 1 and letter.isascii() and letter.isalnum():
-        return letter.lower()
-    raise ValueError(f"key {letter!r} of the data set has no X key here")
+def reference_key(code: int) -> str:
+    """The keysym of a virtual-key or JavaScript key code as the references report it (both
+    Shift keys are 16, so both read back as Shift_L)."""
+    return JS_KEYS.get(code, f"code{code}")
 
 
 @dataclass(frozen=True)
 class Keystroke:
     press: float    # ms
     release: float
-    key: str        # X keysym
+    key: str        # X keysym; "" for a key that ends the password
 
 
-def read_keyboard(path: Path) -> list[list[Keystroke]]:
+@dataclass
+class RealSchedule:
+    passwords: list[list[Event]]
+    skipped: collections.Counter  # why keys or runs were not played -> how many
+
+
+def read_keyboard(path: Path, skipped: collections.Counter) -> list[list[Keystroke]]:
     """The sentences of one person's keystroke file, each a list of keystrokes in the order of
     their presses. The file repeats some sentences' rows; a keystroke (sentence and keystroke
-    id) is taken once."""
-    import csv
+    id) is taken once. A code that names no key is left out and counted in `skipped`."""
     sentences: dict[str, list[Keystroke]] = {}
     seen: set[tuple[str, str]] = set()
     with path.open(encoding="utf-8", newline="") as f:
@@ -223,45 +208,70 @@ def read_keyboard(path: Path) -> list[list[Keystroke]]:
             press, release = float(row["PRESS_TIME"]), float(row["RELEASE_TIME"])
             if release < press:
                 raise ValueError(f"{path}: keystroke {ident} is released before it is pressed")
-            sentences.setdefault(row["TEST_SECTION_ID"], []).append(
-                Keystroke(press, release, x_key(row["LETTER"])))
+            # One row of 102_keystrokes.txt runs on into the next row's text; its own
+            # fields, the code's leading digits included, are whole.
+            digits = re.match(r"\d+", row["KEYCODE"] or "")
+            code = int(digits.group()) if digits else -1
+            code = JS_ALIASES.get(code, code)
+            if code in JS_ENDS_ENTRY:
+                key = ""
+            elif code in JS_KEYS:
+                key = JS_KEYS[code]
+            else:
+                skipped[f"keys with code {code}, which no key types"] += 1
+                continue
+            sentences.setdefault(row["TEST_SECTION_ID"], []).append(Keystroke(press, release, key))
     return [sorted(ks, key=lambda k: k.press) for ks in sentences.values()]
 
 
 def _max_length(keystrokes: Sequence[Keystroke]) -> int:
-    field_, most = FieldLength(), 0
+    """The longest the text gets, each key typed on its own."""
+    model, most = replay.KeyboardModel(), 0
     for k in keystrokes:
-        field_.press(k.key)
-        most = max(most, field_.length)
+        model.key(replay.ENTERED, k.press, True, k.key)
+        model.key(replay.ENTERED, k.release, False, k.key)
+        most = max(most, len(model.fields[replay.ENTERED].text))
     return most
 
 
-def cut_passwords(sentence: Sequence[Keystroke], limit: int = KEYS_PER_PASSWORD
-                  ) -> list[list[Keystroke]]:
-    """Cuts a typed sentence at word boundaries (after a space) into runs of keystrokes whose
-    text never grows past `limit` characters. A word too long on its own is cut where the next
-    key would pass the limit."""
-    words: list[list[Keystroke]] = [[]]
+def cut_passwords(sentence: Sequence[Keystroke], skipped: collections.Counter,
+                  limit: int = KEYS_PER_PASSWORD) -> list[list[Keystroke]]:
+    """Cuts a typed sentence into passwords: where a key ends the entry (that key and those
+    pressed while it is held are dropped, and counted), and at word boundaries (after a space)
+    into runs whose text never grows past `limit` characters. A word too long on its own is
+    cut where the next key would pass the limit."""
+    parts: list[list[Keystroke]] = [[]]
+    held_until = -math.inf
     for k in sentence:
-        words[-1].append(k)
-        if k.key == "space":
-            words.append([])
+        if not k.key or k.press <= held_until:
+            skipped["keys that leave the field or close the window (a password ends there)"] += 1
+            held_until = max(held_until, k.release) if not k.key else held_until
+            if parts[-1]:
+                parts.append([])
+        else:
+            parts[-1].append(k)
     out: list[list[Keystroke]] = []
-    current: list[Keystroke] = []
-    for word in (w for w in words if w):
-        if _max_length(current + word) <= limit:
-            current += word
-            continue
+    for part in parts:
+        words: list[list[Keystroke]] = [[]]
+        for k in part:
+            words[-1].append(k)
+            if k.key == "space":
+                words.append([])
+        current: list[Keystroke] = []
+        for word in (w for w in words if w):
+            if _max_length(current + word) <= limit:
+                current += word
+                continue
+            if current:
+                out.append(current)
+            current = []
+            for k in word:
+                if _max_length(current + [k]) > limit:
+                    out.append(current)
+                    current = []
+                current.append(k)
         if current:
             out.append(current)
-        current = []
-        for k in word:
-            if _max_length(current + [k]) > limit:
-                out.append(current)
-                current = []
-            current.append(k)
-    if current:
-        out.append(current)
     return out
 
 
@@ -269,14 +279,12 @@ def password_events(keystrokes: Sequence[Keystroke], start_ms: float = 60.0,
                     rng: Optional[random.Random] = None) -> Optional[list[Event]]:
     """The presses and releases of a run of keystrokes, first press at start_ms. At equal times
     a release goes first (a key may be pressed again the moment it is up). A second Shift held
-    with the first is the right one. None if the run cannot be played as typed: a key pressed
-    while it is still down, or a caret key with Shift held (that selects text).
+    with the first is the right one. None if a key is pressed while it is still down.
 
     The data set's times are whole milliseconds, as is the X server's clock: played as they
-    are, the references (which time keys by that clock) would see every gap exactly and the
-    comparison would say nothing about them. With rng, every event is moved to a random point
-    of its own millisecond (the recording cannot tell where in it the key really went), the
-    order of events within one millisecond kept."""
+    are, the references that time keys by that clock would see every gap exactly. With rng,
+    every event is moved to a random point of its own millisecond (the recording cannot tell
+    where in it the key really went), the order of events within one millisecond kept."""
     origin = keystrokes[0].press
     raw: list[tuple[float, int, int, str]] = []  # time, 0 release / 1 press, order, key
     for i, k in enumerate(keystrokes):
@@ -294,11 +302,9 @@ def password_events(keystrokes: Sequence[Keystroke], start_ms: float = 60.0,
     events: list[Event] = []
     for t, down, i, key in raw:
         if down:
-            if key == "Shift_L" and "Shift_L" in held.values():
+            if key == SHIFT and SHIFT in held.values():
                 key = "Shift_R"
             if key in held.values():
-                return None
-            if key in CARET_KEYS and any(v.startswith("Shift") for v in held.values()):
                 return None
             held[i] = key
         else:
@@ -307,31 +313,38 @@ def password_events(keystrokes: Sequence[Keystroke], start_ms: float = 60.0,
     return events
 
 
-def real_schedule(data: Path = DEFAULT_DATA, passwords: int = 40, seed: int = 20261209
-                  ) -> list[list[Event]]:
-    """Passwords cut from both people's sentences, taken in turn from each person in the order
-    they were typed; `passwords` of them (0: all). Runs that file nothing or cannot be played
-    as typed are left out. The seed places the events within their milliseconds."""
+def real_schedule(data: Path = DEFAULT_DATA, passwords: int = 40,
+                  seed: int = 20261209) -> RealSchedule:
+    """Passwords cut from every person's sentences, taken in turn from each person in the order
+    they were typed; `passwords` of them (0: all). Runs that file nothing, or that cannot be
+    played as typed (a key pressed twice at once, Shift with a caret key, Delete or Insert,
+    which select, cut or paste), are left out and counted. The seed places the events
+    within their milliseconds."""
     rng = random.Random(seed)
+    skipped: collections.Counter = collections.Counter()
     per_person = []
     for path in sorted((data / "keyboard").glob("*_keystrokes.txt")):
         runs = []
-        for sentence in read_keyboard(path):
-            for cut in cut_passwords(sentence):
+        for sentence in read_keyboard(path, skipped):
+            for cut in cut_passwords(sentence, skipped):
                 events = password_events(cut, rng=rng)
-                if events is not None and slots_from_times(events):
-                    runs.append(events)
+                try:
+                    if events is None or not any(filed(events).values()):
+                        raise ValueError
+                except ValueError:
+                    skipped["passwords that cannot be played as typed or file nothing"] += 1
+                    continue
+                runs.append(events)
         per_person.append(runs)
     if not per_person:
         raise FileNotFoundError(f"no keystroke files in {data / 'keyboard'}")
     chunks = [run for turn in itertools.zip_longest(*per_person) for run in turn if run]
-    return chunks if passwords <= 0 else chunks[:passwords]
+    return RealSchedule(chunks if passwords <= 0 else chunks[:passwords], skipped)
 
 
-def plain_slots(events: Sequence[Event]) -> dict[int, tuple[Optional[float], float]]:
+def plain_slots(events: Sequence[Event]) -> dict[Slot, float]:
     """The data set's plain reading: for the k-th character key, its own hold and the pause
     from the release of the character key before it (negative when they overlap)."""
-    slots: dict[int, tuple[Optional[float], float]] = {}
     order: list[str] = []
     releases: dict[int, float] = {}
     presses: dict[int, float] = {}
@@ -342,31 +355,32 @@ def plain_slots(events: Sequence[Event]) -> dict[int, tuple[Optional[float], flo
             order.append(key)
             presses[len(order)] = t
         else:
-            k = max(i for i, name in enumerate(order, 1) if name == key)
-            releases[k] = t
+            releases[max(i for i, name in enumerate(order, 1) if name == key)] = t
+    slots: dict[Slot, float] = {}
     for k in range(1, min(len(order), KEYS_PER_PASSWORD) + 1):
-        interval = presses[k] - releases[k - 1] if k > 1 else None
-        slots[k] = (interval, releases[k] - presses[k])
+        slots[("pressed", k)] = releases[k] - presses[k]
+        if k > 1:
+            slots[("interval", k)] = presses[k] - releases[k - 1]
     return slots
 
 
 def count_refiled(chunks: Sequence[Sequence[Event]]) -> tuple[int, int]:
     """(values shown, of them different from the plain reading) over the passwords, at the
-    window's two decimals. Shown values are Pressed 1..15 and Interval 2..15 where either
-    reading has one."""
+    window's two decimals, counting every slot that either reading fills."""
     shown = differ = 0
     for events in chunks:
-        filed, plain = slots_from_times(events), plain_slots(events)
-        for pos in range(1, KEYS_PER_PASSWORD + 1):
-            for which in ((1,) if pos == 1 else (0, 1)):
-                a = filed.get(pos, (None, None))[which]
-                b = plain.get(pos, (None, None))[which]
-                if a is None and b is None:
-                    continue
-                shown += 1
-                differ += f"{a or 0.0:.2f}" != f"{b or 0.0:.2f}"
+        plain = plain_slots(events)
+        for slot, value in filed(events).items():
+            a = None if value == 0.0 or math.isnan(value) else value
+            b = plain.get(slot)
+            if a is None and b is None:
+                continue
+            shown += 1
+            differ += f"{a or 0.0:.2f}" != f"{b or 0.0:.2f}"
     return shown, differ
 
+
+# --- matching what a target measured with what was sent ----------------------------------------
 
 @dataclass
 class Errors:
@@ -376,41 +390,40 @@ class Errors:
     faults: list[str] = field(default_factory=list)
 
 
-def compare_slots(measured: dict[int, tuple[Optional[float], float]],
-                  sent: dict[int, tuple[Optional[float], float]], errors: Errors,
+def compare_slots(measured: dict[Slot, float], sent: dict[Slot, float], errors: Errors,
                   where: str) -> None:
-    """Adds the errors of every position the sent times fill. Position 1's Interval is never
-    shown, so it is not compared."""
-    for pos, (interval, pressed) in sorted(sent.items()):
-        if pos not in measured:
-            errors.faults.append(f"{where}: position {pos} not measured")
+    """Adds the error of every value the sent times file. A slot must stay empty (0.0) where
+    they file nothing; a value that depends on an unknown gap (NaN) is not compared. A filed
+    value may be measured as 0.0: two events within one millisecond of the X server's clock."""
+    for (kind, k), want in sorted(sent.items()):
+        got = measured[(kind, k)]
+        if math.isnan(want):
             continue
-        m_interval, m_pressed = measured[pos]
-        errors.pressed.append(m_pressed - pressed)
-        if pos >= 2 and interval is not None:
-            if m_interval is None:
-                errors.faults.append(f"{where}: position {pos} has no interval")
-            else:
-                errors.interval.append(m_interval - interval)
-    for pos in sorted(set(measured) - set(sent)):
-        errors.faults.append(f"{where}: position {pos} measured but nothing was typed there")
+        if want == 0.0:
+            if got != 0.0:
+                errors.faults.append(f"{where}: {kind} {k} shows {got} where nothing was typed")
+        else:
+            (errors.pressed if kind == "pressed" else errors.interval).append(got - want)
 
 
 def split_observed(observed: Sequence[Event], chunks: Sequence[Sequence[Event]],
-                   errors: Errors, name: str) -> list[Optional[list[Event]]]:
+                   errors: Errors, name: str, same_key=lambda key: key
+                   ) -> list[Optional[list[Event]]]:
     """Cuts a reference's continuous record into the passwords that were played, checking that
-    every event arrived, in order, with the key that was sent. A password whose record does not
-    match is reported as a fault and left out (None)."""
+    every event arrived, in order, with the key that was sent (same_key: the sent key as the
+    reference names it). A password whose record does not match is reported as a fault and
+    left out (None)."""
     out: list[Optional[list[Event]]] = []
     pos = 0
     for i, chunk in enumerate(chunks):
         part = list(observed[pos:pos + len(chunk)])
         pos += len(chunk)
         got = [(d, k) for _, d, k in part]
-        want = [(d, k) for _, d, k in chunk]
+        want = [(d, same_key(k)) for _, d, k in chunk]
         if got != want:
-            errors.faults.append(f"{name} password {i + 1}: events {got[:6]}... differ from "
-                                 f"the sent {want[:6]}...")
+            at = next((j for j, (g, w) in enumerate(zip(got, want)) if g != w), len(got))
+            errors.faults.append(f"{name} password {i + 1}: event {at + 1} is "
+                                 f"{got[at:at + 3]}..., sent {want[at:at + 3]}...")
             out.append(None)
         else:
             out.append(part)
@@ -421,56 +434,14 @@ def split_observed(observed: Sequence[Event], chunks: Sequence[Sequence[Event]],
     return out
 
 
-def summary(values: Sequence[float]) -> dict[str, float]:
-    """Absolute values' n, median, p95, p99, max (nearest rank)."""
-    vals = sorted(abs(v) for v in values)
-    if not vals:
-        return {"n": 0, "median": math.nan, "p95": math.nan, "p99": math.nan, "max": math.nan}
-
-    def pct(p: float) -> float:
-        return vals[min(len(vals) - 1, int(math.ceil(p * len(vals))) - 1)]
-    return {"n": len(vals), "median": pct(0.5), "p95": pct(0.95), "p99": pct(0.99),
-            "max": vals[-1]}
-
-
-# --- reading the program's window --------------------------------------------------------------
-
-@dataclass
-class Field:
-    edit: int
-    clear: int
-    pressed: dict[int, int]    # position -> label id
-    intervals: dict[int, int]
-
-
-def fields(ids: dict[str, int]) -> list[Field]:
-    out = []
-    for prefix in ("ENTERED", "REENTERED"):
-        out.append(Field(ids[f"IDC_{prefix}"], ids[f"IDC_CLEAR_{prefix}"],
-                         {p: ids[f"IDC_{prefix}_PRESSED{p}"] for p in range(1, 16)},
-                         {p: ids[f"IDC_{prefix}_INTERVAL{p}"] for p in range(2, 16)}))
-    return out
-
-
-def parse_table(f: Field, texts: dict[int, str]) -> dict[int, tuple[Optional[float], float]]:
-    """Reads the shown table back into slots; a position whose values are all 0.00 holds
-    nothing (a measured 0.00 ms gap cannot happen between events 5 ms apart)."""
-    slots: dict[int, tuple[Optional[float], float]] = {}
-    for pos in range(1, 16):
-        pressed = float(texts[f.pressed[pos]])
-        interval = float(texts[f.intervals[pos]]) if pos >= 2 else None
-        if pressed != 0.0 or (interval or 0.0) != 0.0:
-            slots[pos] = (interval, pressed)
-    return slots
-
-
-# --- the three targets -------------------------------------------------------------------------
+# --- the targets -------------------------------------------------------------------------------
 
 @dataclass
 class Tools:
     injector: Path
     winprobe: Path
     typrova: Path
+    bare_window: Path
     xtimes: Path
     chromium: Optional[str]
 
@@ -486,11 +457,6 @@ def _flatten(groups: Groups) -> list[tuple[str, int, Sequence[Event]]]:
     """(schedule, password number, events) of every password, schedule after schedule."""
     return [(name, i + 1, chunk) for name, chunks in groups.items()
             for i, chunk in enumerate(chunks)]
-
-
-def _pid(pid: int) -> types.SimpleNamespace:
-    """What raise_session_priority needs of a program: its pid."""
-    return types.SimpleNamespace(pid=pid)
 
 
 def process_tree(root: int) -> list[int]:
@@ -515,44 +481,64 @@ def process_tree(root: int) -> list[int]:
 
 def raise_priority(session: harness.Session, pids: Sequence[int]) -> int:
     """The target's processes, the Wine server and Xvfb to the end-to-end tests' priority."""
-    return harness.raise_session_priority(session, [_pid(p) for p in pids])
+    return harness.raise_session_priority(session, [types.SimpleNamespace(pid=p) for p in pids])
 
 
 @contextlib.contextmanager
 def no_autorepeat(session: harness.Session):
     """X auto-repeat off (a 60 s delay) while the schedules play: a real key held for half a
     second would otherwise repeat in the targets that honour it and not in the others."""
-    delay, interval = harness.get_autorepeat(session.display)
-    harness.set_autorepeat(session.display, 60000, interval)
+    display = session.display
+    delay, interval = harness.get_autorepeat(display)
+    harness.set_autorepeat(display, 60000, interval)
     try:
         yield
-    finally:
-        harness.set_autorepeat(session.display, delay, interval)
+    except BaseException:
+        # The run has failed or was interrupted already (an interrupt also ends the session,
+        # and with it the display): restoring is then best effort, and must not replace the
+        # reason with its own failure.
+        with contextlib.suppress(harness.HarnessError):
+            harness.set_autorepeat(display, delay, interval)
+        raise
+    try:
+        harness.set_autorepeat(display, delay, interval)
+    except harness.HarnessError as e:
+        raise harness.HarnessError(f"{e}: {x_server_state(session)}") from None
+
+
+def x_server_state(session: harness.Session) -> str:
+    """Whether the session's own Xvfb still runs, for a failure to reach its display."""
+    pid = session.env.get("TYPROVA_XVFB_PID", "")
+    if not pid.isdigit():
+        return "the session uses a display it did not start"
+    try:
+        state = Path(f"/proc/{pid}/stat").read_text().split(")")[-1].split()[0]
+    except OSError:
+        return f"the session's Xvfb (pid {pid}) is gone"
+    return f"the session's Xvfb (pid {pid}) is in state {state}"
 
 
 def run_typrova(session: harness.Session, exe: Path, groups: Groups, lateness: list[float],
                 name: str = "Typrova") -> dict[str, Errors]:
     errors = {g: Errors() for g in groups}
-    grid = fields(resource_ids())
     app = session.launch(exe, CAPTION)
     raise_priority(session, [app.pid])
     try:
         for i, (group, number, chunk) in enumerate(_flatten(groups)):
             where = f"{name} {group} password {number}"
-            f = grid[i % 2]
-            session.focus_field(CAPTION, f.edit)
+            fld = (replay.ENTERED, replay.REENTERED)[i % 2]
+            session.focus_field(CAPTION, fld)
             report = session.play(script_text(chunk))
             lateness += [e.lateness_ms for e in report]
             time.sleep(0.1)
-            ids = [f.edit] + list(f.pressed.values()) + list(f.intervals.values())
-            texts = dict(zip(ids, session.texts(CAPTION, ids)))
-            typed = final_length(chunk)
-            if len(texts[f.edit]) != typed:
-                errors[group].faults.append(f"{where}: field holds {len(texts[f.edit])} "
-                                            f"characters, {typed} expected")
-            compare_slots(parse_table(f, texts), slots_from_times(sent_events(report)),
-                          errors[group], where)
-            session.click_button(CAPTION, f.clear)
+            grid = replay.grid(fld)
+            texts = session.texts(CAPTION, [fld] + [cid for cid, _, _ in grid])
+            if len(texts[0]) != final_length(chunk):
+                errors[group].faults.append(f"{where}: field holds {len(texts[0])} "
+                                            f"characters, {final_length(chunk)} expected")
+            shown = {(kind, k): float(text) for (_, kind, k), text in zip(grid, texts[1:])}
+            compare_slots(shown, filed(sent_events(report)), errors[group], where)
+            session.click_button(CAPTION, replay.CLEAR_BUTTON[fld])
     finally:
         session.close(app)
     return errors
@@ -568,18 +554,44 @@ def _play_chunks(session: harness.Session, groups: Groups) -> list[list[Event]]:
 
 
 def _score_reference(name: str, observed: list[Event], sent: list[list[Event]],
-                     groups: Groups) -> dict[str, Errors]:
+                     groups: Groups, same_key=lambda key: key) -> dict[str, Errors]:
     errors = {g: Errors() for g in groups}
     flat = _flatten(groups)
     whole = Errors()
-    parts = split_observed(observed, [c for _, _, c in flat], whole, name)
+    parts = split_observed(observed, [c for _, _, c in flat], whole, name, same_key)
     for (group, number, _), part, sent_chunk in zip(flat, parts, sent):
         if part is not None:
-            compare_slots(slots_from_times(part), slots_from_times(sent_chunk), errors[group],
+            compare_slots(filed(part), filed(sent_chunk), errors[group],
                           f"{name} {group} password {number}")
     for e in errors.values():
         e.faults += whole.faults
     return errors
+
+
+def as_reference_names(key: str) -> str:
+    """A sent keysym as the references that report key codes name it."""
+    return reference_key(KEY_CODES[key])
+
+
+def run_bare_window(session: harness.Session, tools: Tools, groups: Groups) -> dict[str, Errors]:
+    fd, name = tempfile.mkstemp(prefix="typrova-bench-keys.", suffix=".txt")
+    os.close(fd)
+    out = Path(name)
+    try:
+        app = session.launch(tools.bare_window, BARE_CAPTION, "Z:" + name.replace("/", "\\"))
+        raise_priority(session, [app.pid])
+        session.focus_window(BARE_CAPTION)
+        left, top, right, bottom = session.rect(BARE_CAPTION)
+        session.click_at((left + right) // 2, (top + bottom) // 2)
+        sent = _play_chunks(session, groups)
+        if session.wait_exit(app, timeout=30) != 0:
+            raise harness.HarnessError("the bare window did not write its key times")
+        lines = out.read_text().splitlines()
+    finally:
+        out.unlink(missing_ok=True)
+    observed = [(float(t), kind == "down", reference_key(int(vk)))
+                for t, kind, vk in (line.split() for line in lines)]
+    return _score_reference("Win32 window", observed, sent, groups, as_reference_names)
 
 
 def run_x11(session: harness.Session, tools: Tools, groups: Groups) -> dict[str, Errors]:
@@ -591,7 +603,7 @@ def run_x11(session: harness.Session, tools: Tools, groups: Groups) -> dict[str,
         first = proc.stdout.readline().split()
         if len(first) != 2 or first[0] != "window":
             raise harness.HarnessError(f"xtimes did not start: {first}")
-        session._run(["xdotool", "windowfocus", "--sync", first[1]], timeout=15)
+        session.focus_window("xtimes key timer")
         sent = _play_chunks(session, groups)
         out, _ = proc.communicate(timeout=30)
     finally:
@@ -603,19 +615,6 @@ def run_x11(session: harness.Session, tools: Tools, groups: Groups) -> dict[str,
         t, kind, key = line.split()
         observed.append((float(t), kind == "down", key))
     return _score_reference("X11 client", observed, sent, groups)
-
-
-def browser_code(key: str) -> str:
-    """KeyboardEvent.code of an X keysym name the schedules use."""
-    if key in string.ascii_lowercase:
-        return "Key" + key.upper()
-    if key in string.digits:
-        return "Digit" + key
-    return {"Shift_L": "ShiftLeft", "Shift_R": "ShiftRight", "space": "Space",
-            "period": "Period", "comma": "Comma", "apostrophe": "Quote",
-            "semicolon": "Semicolon", "slash": "Slash", "equal": "Equal", "minus": "Minus",
-            "BackSpace": "Backspace", "Left": "ArrowLeft", "Right": "ArrowRight",
-            "Home": "Home", "End": "End"}[key]
 
 
 class _PageServer(ThreadingHTTPServer):
@@ -675,20 +674,16 @@ def run_browser(session: harness.Session, tools: Tools, groups: Groups) -> dict[
         if server.wait_for("/ready", 60) is None:
             raise harness.HarnessError("the page did not load in Chromium")
         deadline = time.monotonic() + 30
-        xid = None
-        while xid is None:
-            r = session._run(["xdotool", "search", "--onlyvisible", "--name",
-                              "keystroke capture reference"], check=False)
-            ids = r.stdout.split()
-            if ids:
-                xid = ids[-1]
-            elif time.monotonic() > deadline:
-                raise harness.HarnessError("no Chromium window")
-            else:
+        while True:
+            try:
+                session.focus_window(PAGE_TITLE)
+                break
+            except harness.HarnessError:
+                if time.monotonic() > deadline:
+                    raise
                 time.sleep(0.2)
-        session._run(["xdotool", "windowfocus", "--sync", xid], timeout=15)
         if server.wait_for("/focus", 5) is None:
-            session._run(["xdotool", "mousemove", "400", "300", "click", "1"], timeout=15)
+            session.click_at(400, 300)
             if server.wait_for("/focus", 10) is None:
                 raise harness.HarnessError("the page did not get the keyboard")
         raise_priority(session, process_tree(proc.pid))
@@ -709,37 +704,37 @@ def run_browser(session: harness.Session, tools: Tools, groups: Groups) -> dict[
         server.shutdown()
         server.server_close()
         subprocess.run(["rm", "-rf", profile], check=False)
-    codes = {browser_code(k): k for _, _, chunk in _flatten(groups) for _, _, k in chunk}
-    observed = [(float(e["t"]), bool(e["down"]), codes.get(e["code"], e["code"]))
+    observed = [(float(e["t"]), bool(e["down"]), reference_key(int(e["code"])))
                 for e in result["events"]]
-    return _score_reference("Chromium page", observed, sent, groups)
-
-
-def vk_key(vk: int) -> str:
-    """X keysym name of a Windows virtual-key code the schedule uses."""
-    if 0x41 <= vk <= 0x5A:
-        return chr(vk).lower()
-    if 0x30 <= vk <= 0x39:
-        return chr(vk)
-    return {0x10: SHIFT}.get(vk, f"vk{vk}")
+    # Chromium gives the extra key of an ISO keyboard (< >, beside the left Shift) the code of
+    # the backslash key, 220, where Windows has 226.
+    return _score_reference("Chromium page", observed, sent, groups,
+                            lambda key: "backslash" if key == "less" else as_reference_names(key))
 
 
 def run_all(session: harness.Session, tools: Tools, groups: Groups,
             baseline: Optional[Path] = None
             ) -> tuple[dict[str, dict[str, Errors]], list[float]]:
     """Every schedule into every target, the program first (and the baseline program, if
-    given, right after it). Returns target -> schedule -> errors, and the injector's lateness
-    over the program's run."""
+    given, right after it), then the references. Returns target -> schedule -> errors, and
+    the injector's lateness over the program's run."""
     lateness: list[float] = []
+    targets = [("Typrova", lambda: run_typrova(session, tools.typrova, groups, lateness))]
+    if baseline is not None:
+        targets.append(("Typrova baseline", lambda: run_typrova(session, baseline, groups, [],
+                                                                "Typrova baseline")))
+    targets += [("Win32 window", lambda: run_bare_window(session, tools, groups)),
+                ("Chromium page", lambda: run_browser(session, tools, groups)),
+                ("X11 client", lambda: run_x11(session, tools, groups))]
     results: dict[str, dict[str, Errors]] = {}
     raise_priority(session, [])
     with no_autorepeat(session):
-        results["Typrova"] = run_typrova(session, tools.typrova, groups, lateness)
-        if baseline is not None:
-            results["Typrova baseline"] = run_typrova(session, baseline, groups, [],
-                                                      "Typrova baseline")
-        results["Chromium page"] = run_browser(session, tools, groups)
-        results["X11 client"] = run_x11(session, tools, groups)
+        for name, run in targets:
+            # A target that fails is a fault of the step; the others are still measured.
+            try:
+                results[name] = run()
+            except (harness.HarnessError, subprocess.SubprocessError, OSError, ValueError) as e:
+                results[name] = {g: Errors(faults=[f"{name} failed: {e}"]) for g in groups}
     return results, lateness
 
 

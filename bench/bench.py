@@ -1,8 +1,9 @@
 """Runs every Typrova benchmark in one Wine session and prints its tables (also written to
-build/bench/results.md): timing accuracy against two references on a synthetic and a real
+build/bench/results.md): timing accuracy against three references on a synthetic and a real
 typing schedule, cost per key, start-up time, executable size, and the verdict's error rates
 on real typists, touch screen and physical keyboard side by side (with their plot in docs/).
-bench/run.sh installs, builds and then calls this.
+bench/run.sh installs, builds and then calls this. Exits 1, naming the steps, when a step could
+not measure (a missed goal is a figure, not a failed step).
 
     python3 bench/bench.py [--passwords 20] [--real-passwords 20] [--data DIR]
                            [--baseline-app OLD/Typrova.exe] [--only accuracy|verdict]
@@ -93,8 +94,8 @@ def accuracy_table(session: harness.Session, tools: accuracy.Tools, passwords: i
                    ) -> tuple[str, list[str]]:
     """Both schedules into every target; a markdown table with the schedules side by side,
     and the faults seen."""
-    groups = {"synthetic": accuracy.make_schedule(passwords),
-              "real typing": accuracy.real_schedule(data, real_passwords)}
+    real = accuracy.real_schedule(data, real_passwords)
+    groups = {"synthetic": accuracy.make_schedule(passwords), "real typing": real.passwords}
     results, lateness = accuracy.run_all(session, tools, groups, baseline)
     names = list(groups)
     head = ["Measure"] + [f"{g} ({len(groups[g])} passwords, "
@@ -106,10 +107,10 @@ def accuracy_table(session: harness.Session, tools: accuracy.Tools, passwords: i
         for kind, attr in KINDS:
             cells = []
             for g in names:
-                s = accuracy.summary(getattr(per_schedule[g], attr))
+                s = harness.distribution(getattr(per_schedule[g], attr))
                 p99[(target, kind, g)] = s["p99"]
                 cells.append(f"{ms(s['median'])} / {ms(s['p95'])} / {ms(s['p99'])} / "
-                             f"{ms(s['max'])} ms (n={s['n']})")
+                             f"{ms(s['max'])} ms (n={int(s['n'])})")
             rows.append([f"{target}: error of {kind}, median / p95 / p99 / max"] + cells)
         for g in names:
             faults = per_schedule[g].faults
@@ -119,22 +120,25 @@ def accuracy_table(session: harness.Session, tools: accuracy.Tools, passwords: i
         if any(counts):
             rows.append([f"{target}: faults (see below)"] + [str(c) for c in counts])
     for target in (t for t in results if t.startswith("Typrova")):
-        for kind, _ in KINDS:
-            rows.append([f"p99 ratio {target} / Chromium page, {kind} (goal <= 1.0)"] +
-                        [f"{p99[(target, kind, g)] / p99[('Chromium page', kind, g)]:.2f}"
-                         for g in names])
+        for reference, goal in (("Chromium page", " (goal <= 1.0)"), ("Win32 window", "")):
+            for kind, _ in KINDS:
+                rows.append([f"p99 ratio {target} / {reference}, {kind}{goal}"] +
+                            [ms(p99[(target, kind, g)] / p99[(reference, kind, g)])
+                             for g in names])
     cells = []
     for g in names:
         shown, differ = accuracy.count_refiled(groups[g])
         cells.append(f"{differ} of {shown} ({100 * differ / shown:.0f} %)")
     rows.append(["Shown values that differ from the plain hold of key k / pause before key k "
                  "(the filing rule refiles positions)"] + cells)
-    late = accuracy.summary(lateness)
+    late = harness.distribution(lateness)
     rows.append([f"Injector lateness (sent - scheduled) over the program's run, "
                  f"{int(late['n'])} events", f"median {ms(late['median'])} / p95 "
                  f"{ms(late['p95'])} / p99 {ms(late['p99'])} / max {ms(late['max'])} ms", ""])
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     lines += ["| " + " | ".join(c.replace("|", "/") for c in r) + " |" for r in rows]
+    lines += ["", "Real typing, not played: " + (", ".join(
+        f"{n} {why}" for why, n in sorted(real.skipped.items())) or "nothing")]
     return "\n".join(lines), notes
 
 
@@ -189,7 +193,8 @@ def verdict_section(data: Path) -> str:
     r = subprocess.run([str(VERDICT_TOOL), "--data", str(data), "--curve", str(curve)],
                        capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=600)
     if r.returncode != 0:
-        return f"typist_verdicts failed ({r.returncode}): {r.stderr.strip()}"
+        raise harness.HarnessError(f"typist_verdicts failed ({r.returncode}): "
+                                   f"{r.stderr.strip()}")
     seconds = time.monotonic() - started
     # Debian's matplotlib belongs to the system's Python, which may not be the one running this.
     python = (sys.executable if importlib.util.find_spec("matplotlib") is not None
@@ -204,11 +209,11 @@ def verdict_section(data: Path) -> str:
 # --- 2. cost per key -----------------------------------------------------------------------------
 
 def parse_stats(text: str) -> dict[str, dict[str, float]]:
+    """key_cost's lines (a name, then its samples) as distributions."""
     stats = {}
     for line in text.splitlines():
-        parts = line.split()
-        if parts and len(parts) > 1 and all("=" in p for p in parts[1:]):
-            stats[parts[0]] = {k: float(v) for k, v in (p.split("=") for p in parts[1:])}
+        name, *samples = line.split()
+        stats[name] = harness.distribution(float(v) for v in samples)
     return stats
 
 
@@ -266,9 +271,7 @@ def server_requests(session: harness.Session, exe: Path, *variant: str,
 def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
     r = session.wine(exe, "10000", timeout=900)
     if r.returncode != 0:
-        table.add("Cost per key release", f"bench failed ({r.returncode}): "
-                  f"{r.stderr.strip()[:200]}", "p99 < 100 us", False)
-        return
+        raise harness.HarnessError(f"key_cost failed ({r.returncode}): {r.stderr.strip()[:200]}")
     stats = parse_stats(r.stdout)
     old = "_setwindowsubclass"
 
@@ -299,14 +302,12 @@ def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
               "median / p99", pair("paint_left_for_later"))
     counts = server_requests(session, exe)
     before = server_requests(session, exe, "old")
-    if counts and before:
-        table.add(f"Wine server requests per key release (WINEDEBUG=+server, {len(counts)} "
-                  "releases): mean / max",
-                  f"{statistics.mean(counts):.1f} / {max(counts)}; with SetWindowSubclass "
-                  f"{statistics.mean(before):.1f} / {max(before)}", "<= 5", max(counts) <= 5)
-    else:
-        table.add("Wine server requests per key release", "no markers in the +server log",
-                  "<= 5", False)
+    if not counts or not before:
+        raise harness.HarnessError("no release markers in the +server log of key_cost --trace")
+    table.add(f"Wine server requests per key release (WINEDEBUG=+server, {len(counts)} "
+              "releases): mean / max",
+              f"{statistics.mean(counts):.1f} / {max(counts)}; with SetWindowSubclass "
+              f"{statistics.mean(before):.1f} / {max(before)}", "<= 5", max(counts) <= 5)
     core = stats["core_stamp_record_evaluate"]
     table.add("... timing core (stamp + recordRelease + evaluate): median / p99",
               f"{core['median']:.2f} / {core['p99']:.2f} us")
@@ -333,9 +334,8 @@ def startup_rows(table: Table, session: harness.Session, probe: Path, typrova: P
         if len(parts) > 2 and parts[0] == "startup":
             times[int(parts[1])] = [float(v) for v in parts[2:]]
     if r.returncode != 0 or len(times) != 2:
-        table.add("Start-up", f"probe failed ({r.returncode}): {r.stderr.strip()[:200]}",
-                  "<= 1.5 x minimal dialog", False)
-        return
+        raise harness.HarnessError(f"startup_probe failed ({r.returncode}): "
+                                   f"{r.stderr.strip()[:200]}")
     med = [statistics.median(times[i]) for i in (0, 1)]
     ratio = med[0] / med[1]
     table.add(f"Start-up to opening state, median of {runs} (Typrova / minimal dialog)",
@@ -353,8 +353,7 @@ def size_rows(table: Table) -> None:
                                ("minimal_dialog.exe x86_64",
                                 BUILD / "win64/bench/minimal_dialog.exe", "x86_64")):
         if not exe.is_file():
-            table.add(f"Size, {label}", "not built", "<= 128 KB, Windows DLLs only", False)
-            continue
+            raise FileNotFoundError(f"{exe} is not built")
         copy = out_dir / f"{prefix}-{exe.name}"
         shutil.copyfile(exe, copy)
         subprocess.run([f"{prefix}-w64-mingw32-strip", str(copy)], check=True)
@@ -388,31 +387,44 @@ def main() -> int:
 
     tools = accuracy.Tools(BUILD / "native/tests/e2e/injector",
                            BUILD / "win64/tests/e2e/winprobe.exe", BUILD / "win64/app/Typrova.exe",
-                           BUILD / "native/bench/xtimes", shutil.which("chromium"))
+                           BUILD / "win64/bench/bare_window.exe", BUILD / "native/bench/xtimes",
+                           shutil.which("chromium"))
     win_bench = BUILD / "win64" / "bench"
     table = Table()
     notes: list[str] = []
+    failed: list[str] = []
     accuracy_md = ""
     verdict_md = ""
-    if args.only in (None, "verdict"):
-        print("running: verdict on real typists", file=sys.stderr, flush=True)
+
+    def run_step(name: str, step) -> None:
+        """Runs one step; a step that cannot measure is named in a row and in `failed`."""
+        print(f"running: {name}", file=sys.stderr, flush=True)
+        started = time.monotonic()
+        try:
+            step()
+        except (harness.HarnessError, subprocess.SubprocessError, OSError, KeyError,
+                ValueError) as e:
+            failed.append(name)
+            table.add(f"{name}", f"bench failed: {e}".replace("|", "/"), "runs", False)
+            print(f"FAILED: {name}: {e}", file=sys.stderr, flush=True)
+        print(f"done: {name} in {time.monotonic() - started:.0f} s", file=sys.stderr, flush=True)
+
+    def run_verdict() -> None:
+        nonlocal verdict_md
         verdict_md = verdict_section(args.data)
+
+    if args.only in (None, "verdict"):
+        run_step("verdict on real typists", run_verdict)
     header = [f"Date: {datetime.datetime.now().astimezone().isoformat(timespec='seconds')}"]
     with contextlib.ExitStack() as stack:
-        session: harness.Session | None = None
-        if args.only != "verdict":
-            session = stack.enter_context(harness.Session(
-                tools.injector, tools.winprobe,
-                prefix=os.environ.get("TYPROVA_WINEPREFIX", str(BUILD / "wineprefix-bench"))))
-            header = conditions(session.env)
-        print("\n".join(header), flush=True)
-
         def run_accuracy() -> None:
             nonlocal accuracy_md
             accuracy_md, found = accuracy_table(session, tools, args.passwords,
                                                 args.real_passwords, args.data,
                                                 args.baseline_app)
             notes.extend(found)
+            if found:
+                raise harness.HarnessError(f"{len(found)} faults (listed below the tables)")
 
         steps = [("accuracy", run_accuracy),
                  ("cost per key", lambda: key_cost_rows(table, session,
@@ -421,20 +433,18 @@ def main() -> int:
                                                    win_bench / "startup_probe.exe",
                                                    tools.typrova,
                                                    win_bench / "minimal_dialog.exe"))]
-        for name, step in steps:
-            if session is None or (args.only is not None and name != args.only):
-                continue
-            print(f"running: {name}", file=sys.stderr, flush=True)
-            started = time.monotonic()
-            try:
-                step()
-            except (harness.HarnessError, subprocess.SubprocessError, OSError, KeyError,
-                    ValueError) as e:
-                table.add(f"{name}", f"bench failed: {e}".replace("|", "/"), "runs", False)
-            print(f"done: {name} in {time.monotonic() - started:.0f} s", file=sys.stderr,
-                  flush=True)
+        steps = [(n, f) for n, f in steps if args.only in (None, n)]
+        session = harness.Session(tools.injector, tools.winprobe, prefix=os.environ.get(
+            "TYPROVA_WINEPREFIX", str(BUILD / "wineprefix-bench")))
+        if steps:
+            run_step("Wine session", lambda: stack.enter_context(session))
+            if "Wine session" not in failed:
+                header = conditions(session.env)
+                print("\n".join(header), flush=True)
+                for name, step in steps:
+                    run_step(name, step)
     if args.only is None:
-        size_rows(table)
+        run_step("size", lambda: size_rows(table))
 
     text = "\n".join(["# Typrova benchmark", ""] + [h + "  " for h in header] + [""])
     if accuracy_md:
@@ -450,6 +460,9 @@ def main() -> int:
     args.out.write_text(text)
     print(text)
     print(f"(written to {args.out})")
+    if failed:
+        print(f"bench failed in: {', '.join(failed)}", file=sys.stderr)
+        return 1
     return 0
 
 

@@ -7,15 +7,15 @@
 // controls were subclassed before), side by side in one run. Also times the painting a release
 // leaves for later, the timing core alone, and the other calls of the route.
 //
-// Usage: key_cost [releases]   (default 10000). Prints "name n= median= p99= max=" lines in
-// microseconds and exits 0; exits 1 when the keys did not reach the window.
+// Usage: key_cost [releases]   (default 10000). Prints one line per measure, its name and then
+// every sample in microseconds (bench/bench.py summarises them), and exits 0; exits 1 when the
+// keys did not reach the window.
 //        key_cost --trace <releases> [old]   sends releases, each between two marker requests
 // (GlobalFindAtomA "key_cost:release+" / "key_cost:release-"), for counting the Wine server
 // requests of one release in a WINEDEBUG=+server log; with "old", through the do-nothing
 // SetWindowSubclass as well.
-//        key_cost --screenshot <file.bmp>   types a fixed sequence with a scripted clock, lets
-// the window paint, and saves its picture, so that two builds can be compared pixel by pixel.
 #include "app.h"
+#include "keyboard.h"
 #include "perf_counter.h"
 #include "resource.h"
 #include "timing.h"
@@ -66,9 +66,10 @@ std::string itemText(HWND dialog, int id)
     return text;
 }
 
-// lParam of a real Shift press / release (repeat count 1, scan code 0x2A, release bits).
-constexpr LPARAM kShiftDown = 0x002A0001;
-constexpr LPARAM kShiftUp = static_cast<LPARAM>(0xC02A0001u);
+// lParam of a real Shift press / release, worked out once: the lookup of the scan code is
+// not part of what is timed or traced.
+const LPARAM kShiftDown = harness::keyData(VK_SHIFT, false, false);
+const LPARAM kShiftUp = harness::keyData(VK_SHIFT, true, false);
 
 // The instants of the key being timed.
 struct KeyInstants {
@@ -281,118 +282,6 @@ Samples timeCore(int count)
     return samples;
 }
 
-// A counter whose reading the screenshot script sets, in milliseconds (1 MHz).
-class ScriptedTicks final : public typrova::TickSource {
-public:
-    std::int64_t frequency() const override { return 1'000'000; }
-    std::int64_t now() const override { return m_now; }
-    void setMs(double ms) { m_now = static_cast<std::int64_t>(ms * 1000.0 + 0.5); }
-
-private:
-    std::int64_t m_now = 0;
-};
-
-ScriptedTicks g_scripted;
-const char* g_screenshotPath = nullptr;
-
-// Dispatches what is queued until the queue has stayed empty for `quietMs`.
-void drainQueue(int quietMs)
-{
-    DWORD quietSince = GetTickCount();
-    while (GetTickCount() - quietSince < static_cast<DWORD>(quietMs)) {
-        MSG message;
-        if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-            quietSince = GetTickCount();
-        } else {
-            Sleep(5);
-        }
-    }
-}
-
-bool saveWindowPicture(HWND window, const char* path)
-{
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
-    const HDC screen = GetDC(nullptr);
-    const HDC memory = CreateCompatibleDC(screen);
-    const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    const HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    SelectObject(memory, old);
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biCompression = BI_RGB;
-    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    std::vector<unsigned char> pixels(stride * static_cast<DWORD>(height));
-    const int lines = GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
-                                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    if (lines != height)
-        return false;
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42; // "BM"
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    FILE* out = std::fopen(path, "wb");
-    if (!out)
-        return false;
-    const bool written = std::fwrite(&file, sizeof file, 1, out) == 1 &&
-                         std::fwrite(&info, sizeof info, 1, out) == 1 &&
-                         std::fwrite(pixels.data(), pixels.size(), 1, out) == 1;
-    return std::fclose(out) == 0 && written;
-}
-
-// "Rhythm7x" into both fields with fixed times (Shift around the capital, one overlap in the
-// second field), then the picture once everything queued has been handled.
-void CALLBACK screenshot(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    KillTimer(nullptr, timer);
-    const HWND dialog = g_dialog->GetSafeHwnd();
-    const HWND fields[2] = {GetDlgItem(dialog, IDC_ENTERED), GetDlgItem(dialog, IDC_REENTERED)};
-    const std::string word = "Rhythm7x";
-    double t = 1000.0;
-    for (int f = 0; f < 2; ++f) {
-        const HWND field = fields[f];
-        const double slow = f == 0 ? 1.0 : 1.07;
-        auto key = [&](UINT vk, bool down, char typed, double at) {
-            g_scripted.setMs(at);
-            SendMessageA(field, down ? WM_KEYDOWN : WM_KEYUP, vk, down ? 0x00000001 : static_cast<LPARAM>(0xC0000001u));
-            if (down && typed)
-                SendMessageA(field, WM_CHAR, static_cast<unsigned char>(typed), 1);
-        };
-        key(VK_SHIFT, true, 0, t);
-        key('R', true, 'R', t + 60 * slow);
-        key('R', false, 0, t + 190 * slow);
-        key(VK_SHIFT, false, 0, t + 240 * slow);
-        t += 240 * slow;
-        for (std::size_t i = 1; i < word.size(); ++i) {
-            const char c = word[i];
-            const UINT vk = static_cast<UINT>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-            const double pause = (150 + 37 * static_cast<double>(i % 4)) * slow;
-            const double hold = (90 + 13 * static_cast<double>(i % 3)) * slow;
-            key(vk, true, c, t + pause);
-            key(vk, false, 0, t + pause + hold);
-            t += pause + hold;
-        }
-        t += 1000.0;
-    }
-    SetFocus(GetDlgItem(dialog, IDCANCEL)); // no blinking caret in the picture
-    drainQueue(500);
-    if (!saveWindowPicture(dialog, g_screenshotPath))
-        g_failure = "could not save the window's picture";
-    EndDialog(dialog, IDOK);
-}
-
 // The calls of the route outside the core, each alone: the field length as the program reads
 // it (one bounded GetWindowTextA) against GetWindowTextLengthA and a full copy (length, then
 // text), the slider position, and one label written at once (drawing included).
@@ -518,21 +407,12 @@ void CALLBACK trace(HWND, UINT, UINT_PTR timer, DWORD)
     finish(dialog);
 }
 
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     TIMERPROC run = measure;
-    if (argc > 2 && std::string(argv[1]) == "--screenshot") {
-        g_screenshotPath = argv[2];
-    } else if (argc > 2 && std::string(argv[1]) == "--trace") {
+    if (argc > 2 && std::string(argv[1]) == "--trace") {
         run = trace;
         g_releases = std::max(1, std::atoi(argv[2]));
         g_traceOld = argc > 3 && std::string(argv[3]) == "old";
@@ -543,20 +423,6 @@ int main(int argc, char** argv)
     CWinApp* app = AfxGetApp();
     if (!app || !AfxInitApplication(*app, GetModuleHandleA(nullptr)))
         return 2;
-
-    if (g_screenshotPath) {
-        CTypingDlg dialog(g_scripted, nullptr);
-        g_dialog = &dialog;
-        app->m_pMainWnd = &dialog;
-        SetTimer(nullptr, 0, 300, screenshot);
-        dialog.DoModal();
-        app->m_pMainWnd = nullptr;
-        if (!g_failure.empty()) {
-            std::fprintf(stderr, "key_cost: %s\n", g_failure.c_str());
-            return 1;
-        }
-        return 0;
-    }
 
     const RecordingCounter counter;
     ProbedDialog dialog(counter);
@@ -570,9 +436,10 @@ int main(int argc, char** argv)
     for (const Samples& s : g_results) {
         if (s.us.empty())
             continue;
-        std::printf("%s n=%zu median=%.3f p99=%.3f max=%.3f\n", s.name, s.us.size(),
-                    percentile(s.us, 0.5), percentile(s.us, 0.99),
-                    *std::max_element(s.us.begin(), s.us.end()));
+        std::printf("%s", s.name);
+        for (double us : s.us)
+            std::printf(" %.3f", us);
+        std::printf("\n");
     }
     if (!g_failure.empty() || (run == measure && g_results.empty())) {
         std::fprintf(stderr, "key_cost: %s\n",

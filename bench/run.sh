@@ -4,21 +4,28 @@
 # and the verdict on real typists (touch-screen and physical-keyboard sets side by side; its
 # plot goes to docs/), and prints the tables (also written to build/bench/results.md). Extra
 # arguments go to bench/bench.py (e.g. --passwords 10, --baseline-app OLD/Typrova.exe, --data
-# DIR: a folder laid out like ../shared/realtyping).
+# DIR: a folder laid out like ../shared/realtyping). Exits non-zero, naming the step, when a
+# step fails.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 
-scripts/install-deps.sh chromium python3-matplotlib
+step() {
+  local name=$1; shift
+  "$@" || { echo "bench failed in: $name" >&2; exit 1; }
+}
 
 build() {
   local preset=$1; shift
-  [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
+  if [ ! -f "build/$preset/CMakeCache.txt" ]; then
+    cmake --preset "$preset" >/dev/null || return 1
+  fi
   cmake --build --preset "$preset" -j2 --target "$@" >/dev/null
 }
-build native injector xtimes typist_verdicts
-build win64 Typrova winprobe minimal_dialog key_cost startup_probe
-build win32 Typrova
+step "installing packages" scripts/install-deps.sh chromium python3-matplotlib
+step "native build" build native injector xtimes typist_verdicts
+step "win64 build" build win64 Typrova winprobe minimal_dialog bare_window key_cost startup_probe
+step "win32 build" build win32 Typrova
 
 export TYPROVA_WINEPREFIX="${TYPROVA_WINEPREFIX:-$repo/build/wineprefix-bench}"
 exec python3 bench/bench.py "$@"

@@ -3,7 +3,6 @@
 and a 16x16 image of 16 colours each (4-bit bitmaps with an AND mask). Standard library only.
 
     make_icon.py [OUTPUT]          write the icon (default: res/typrova.ico beside this script)
-    make_icon.py --check [ICON]    exit 1 if ICON differs from what this script writes
 """
 
 import struct
@@ -121,12 +120,6 @@ def build():
 
 def main(argv):
     default = Path(__file__).resolve().parent.parent / "res" / "typrova.ico"
-    if argv[:1] == ["--check"]:
-        path = Path(argv[1]) if len(argv) > 1 else default
-        if not path.is_file() or path.read_bytes() != build():
-            print(f"{path} is missing or stale: run {Path(__file__).name}", file=sys.stderr)
-            return 1
-        return 0
     path = Path(argv[0]) if argv else default
     path.write_bytes(build())
     print(f"wrote {path}")

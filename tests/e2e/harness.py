@@ -633,3 +633,17 @@ def start_with_program(injector: Path, winprobe: Path, exe: Path,
     except Exception:
         session.stop()
         raise
+
+
+def distribution(values: Iterable[float]) -> dict[str, float]:
+    """n, median, p95, p99 and max of the values' sizes (|v|); percentiles by the nearest
+    rank of p * (n - 1). NaN for every figure of no values."""
+    vals = sorted(abs(v) for v in values)
+    if not vals:
+        nan = float("nan")
+        return {"n": 0.0, "median": nan, "p95": nan, "p99": nan, "max": nan}
+
+    def pct(p: float) -> float:
+        return vals[min(len(vals) - 1, int(round(p * (len(vals) - 1))))]
+    return {"n": float(len(vals)), "median": pct(0.5), "p95": pct(0.95), "p99": pct(0.99),
+            "max": vals[-1]}

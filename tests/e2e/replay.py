@@ -456,3 +456,60 @@ def score_bounds_from_labels(n: int, shown: dict[int, float]) -> tuple[float, fl
         lo.append(_extreme_pair(a, b, 0.005, worst=True))
         hi.append(_extreme_pair(a, b, 0.005, worst=False))
     return _bound_scores(lo, hi)
+
+
+# --- every key of a US keyboard, for schedules recorded from real typing ----------------------
+
+# What the keys beyond letters and digits type on a US keyboard, without and with Shift.
+_US_CHARACTERS = {"space": "  ", "grave": "`~", "minus": "-_", "equal": "=+",
+                  "bracketleft": "[{", "bracketright": "]}", "backslash": "\\|",
+                  "semicolon": ";:", "apostrophe": "'\"", "comma": ",<", "period": ".>",
+                  "slash": "/?", "less": "<>", "KP_Multiply": "**", "KP_Add": "++",
+                  "KP_Subtract": "--", "KP_Divide": "//"}
+# Keys that neither type nor move the caret in a one-line field: they only stamp the clock.
+STAMP_ONLY_KEYS = {"Caps_Lock", "Num_Lock", "Scroll_Lock", "Pause", "Insert", "Prior", "Next",
+                   "KP_Begin"}
+
+
+def typed_character(key: str, shift: bool, caps: bool = False) -> Optional[str]:
+    """The character a key types on a US keyboard (Caps Lock flips letters only); None for a
+    key that types none."""
+    if len(key) == 1 and key.isalpha():
+        return key.upper() if shift != caps else key.lower()
+    if key in _US_CHARACTERS:
+        return _US_CHARACTERS[key][shift]
+    return char_of(key, shift)
+
+
+class KeyboardModel(Model):
+    """The window's state for any key of a US keyboard: punctuation, Caps Lock, Delete (removes
+    the character after the caret), Up and Down (in a one-line field they move the caret as
+    Left and Right do), keys that only stamp the clock, and Backspace with Shift held (the
+    edit control deletes as without it). Shift with Delete or Insert (cut, paste) is refused,
+    as Model refuses Shift with the caret keys."""
+
+    def __init__(self, threshold_pos: int = 5000):
+        super().__init__(threshold_pos)
+        self.caps = False
+
+    def key(self, fld: int, t_ms: float, down: bool, key: str, err_ms: float = 0.0) -> None:
+        key = {"Up": "Left", "Down": "Right"}.get(key, key)
+        if not down or key in MODIFIERS or key in CARET_KEYS:
+            super().key(fld, t_ms, down, key, err_ms)
+            return
+        f = self.fields[fld]
+        if key in ("Delete", "Insert") and self.shift_down:
+            raise ValueError(f"Shift+{key} cuts or pastes; not modelled")
+        if key == "BackSpace":
+            f.text, f.caret = f.text[: max(f.caret - 1, 0)] + f.text[f.caret:], max(f.caret - 1, 0)
+        elif key == "Delete":
+            f.text = f.text[: f.caret] + f.text[f.caret + 1:]
+        elif key == "Caps_Lock":
+            self.caps = not self.caps
+        elif key not in STAMP_ONLY_KEYS:
+            ch = typed_character(key, bool(self.shift_down), self.caps)
+            if ch is None:
+                raise ValueError(f"key {key!r} is not modelled")
+            f.text = f.text[: f.caret] + ch + f.text[f.caret:]
+            f.caret += 1
+        self.stamp(t_ms, err_ms)
