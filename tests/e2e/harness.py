@@ -315,6 +315,9 @@ class Session:
         reports the field as focused."""
         self.focus_window(caption)
         self.click_control(caption, control_id)
+        self.wait_focus(caption, control_id, timeout)
+
+    def wait_focus(self, caption: str, control_id: int, timeout: float = 5.0) -> None:
         deadline = time.monotonic() + timeout
         while self.focused_id(caption) != control_id:
             if time.monotonic() > deadline:

@@ -60,11 +60,6 @@ def grid(fld: int) -> list[tuple[int, str, int]]:
             [(interval_label(fld, k), "interval", k) for k in range(2, MAX_KEYS + 1)])  # type: ignore[misc]
 
 
-def table_labels(fld: int) -> list[int]:
-    """All 29 value labels of one entry's table."""
-    return [cid for cid, _, _ in grid(fld)]
-
-
 # Keys that type one character and what they type (unshifted, shifted), on the US layout of
 # the test sessions. The tests use only these, so the text model stays exact.
 _SHIFTED_DIGITS = dict(zip("1234567890", "!@#$%^&*()"))

@@ -107,26 +107,6 @@ TEST_F(Capture, AutoRepeatStampsEveryPressAndFilesOnlyTheFinalLength)
     });
 }
 
-TEST_F(Capture, SixteenthCharacterChangesNeitherTableNorVerdict)
-{
-    run([this](HWND dialog, HWND entered, HWND reentered) {
-        const std::string word = "abcdefghijklmno";
-        keys.type(entered, word, 1000);
-        const double end = keys.type(reentered, word, 10000, 80, 150);
-        const std::string verdict = itemText(dialog, IDC_VERDICT);
-        ASSERT_EQ(verdict, "OK");
-        const std::string score = itemText(dialog, IDC_SCORE);
-        const std::string lastPressed = pressed(dialog, 15);
-
-        keys.type(entered, "p", end + 500, 40);
-        keys.type(reentered, "p", end + 1000, 40);
-        EXPECT_EQ(itemText(dialog, IDC_REENTERED), word + "p");
-        EXPECT_EQ(itemText(dialog, IDC_SCORE), score);
-        EXPECT_EQ(itemText(dialog, IDC_VERDICT), verdict);
-        EXPECT_EQ(pressed(dialog, 15), lastPressed);
-    });
-}
-
 TEST_F(Capture, VerdictAppearsAtTheReleaseThatMakesTheTextsEqualAndFollowsLaterReleases)
 {
     run([this](HWND dialog, HWND entered, HWND reentered) {
