@@ -22,16 +22,16 @@ import re
 import subprocess
 import sys
 import time
-import unittest
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
-from typing import Iterable, Optional, Sequence, Union
+from typing import Callable, Iterable, Optional, Sequence, Union
 
 REPO = Path(__file__).resolve().parents[2]
 WINE_ENV_SH = REPO / "scripts" / "wine-env.sh"
 # The Wine loader: the 64-bit one unless TYPROVA_WINE names another (/usr/lib/wine/wine runs
 # 32-bit programs).
-DEFAULT_WINE = os.environ.get("TYPROVA_WINE", "/usr/lib/wine/wine64")
+WINE64 = "/usr/lib/wine/wine64"
+DEFAULT_WINE = os.environ.get("TYPROVA_WINE", WINE64)
 # The program's scoring as a command (tests/e2e/score_tool.cpp, native build); ctest names the
 # built one.
 SCORE_TOOL = Path(os.environ.get("TYPROVA_SCORE_TOOL",
@@ -64,43 +64,10 @@ class Program:
     """A program started under Wine. pid is the Linux pid of its Wine loader process."""
     proc: subprocess.Popen
     caption: str
-    hwnd: int = 0
-    win_pid: int = 0
-    started: float = 0.0          # time.monotonic() just before the launch
-    window_seen: float = 0.0      # time.monotonic() when winprobe reported the window
 
     @property
     def pid(self) -> int:
         return self.proc.pid
-
-
-@dataclass
-class Control:
-    """One child window as winprobe dump lists it."""
-    index: int
-    id: int
-    cls: str
-    style: int
-    exstyle: int
-    rect: tuple[int, int, int, int]
-    text: str
-
-
-@dataclass
-class Dump:
-    caption: str
-    hwnd: int
-    style: int
-    exstyle: int
-    rect: tuple[int, int, int, int]
-    focus_id: int | None
-    controls: list[Control] = field(default_factory=list)
-
-    def by_id(self, control_id: int) -> Control:
-        for c in self.controls:
-            if c.id == control_id:
-                return c
-        raise HarnessError(f"no control {control_id} in {self.caption!r}")
 
 
 def keystrokes(keys: Sequence[str], start_ms: float = 100.0, hold_ms: float = 80.0,
@@ -135,42 +102,22 @@ def parse_injector_report(text: str) -> list[KeyEvent]:
     return events
 
 
-def parse_dump(text: str) -> Dump:
-    lines = text.splitlines()
-    if len(lines) < 3 or not lines[0].startswith("window\t") or not lines[1].startswith("focus\t"):
-        raise HarnessError(f"unexpected winprobe dump output: {text[:200]!r}")
-    top = dict(f.split("=", 1) for f in lines[0].split("\t")[1:])
-    rect = tuple(int(v) for v in top["rect"].split(","))
-    focus = lines[1].split("\t")[1]
-    focus_id = int(focus.split("=", 1)[1]) if focus.startswith("id=") else None
-    dump = Dump(unescape(top["text"]), int(top["hwnd"], 16), int(top["style"], 16),
-                int(top["exstyle"], 16), rect, focus_id)  # type: ignore[arg-type]
-    for line in lines[3:]:
-        f = line.split("\t")
-        if len(f) != 10:
-            raise HarnessError(f"unexpected winprobe dump row {line!r}")
-        dump.controls.append(Control(int(f[0]), int(f[1]), f[2], int(f[3], 16), int(f[4], 16),
-                                     (int(f[5]), int(f[6]), int(f[7]), int(f[8])), unescape(f[9])))
-    return dump
-
-
 class Session:
     """A Wine session (display, prefix, server) plus the tools that talk to its windows.
 
-    headless=True (the default) always uses a private Xvfb: a test must never type into the
-    desktop of the person who runs it. managed=None leaves the window-manager setting to
-    wine-env.sh (Wine draws the frames itself on a private Xvfb, which has no manager).
-    wine: the Wine loader that runs the programs (default TYPROVA_WINE or the 64-bit one)."""
+    It always uses a private Xvfb: a test must never type into the desktop of the person who
+    runs it. managed=None leaves the window-manager setting to wine-env.sh (Wine draws the
+    frames itself on a private Xvfb, which has no manager). wine: the Wine loader that runs
+    the programs (default TYPROVA_WINE or the 64-bit one)."""
 
     def __init__(self, injector: Union[str, Path], winprobe: Union[str, Path],
-                 prefix: Union[str, Path, None] = None, headless: bool = True,
-                 managed: Optional[bool] = None, wine: Union[str, Path, None] = None):
+                 prefix: Union[str, Path, None] = None, managed: Optional[bool] = None,
+                 wine: Union[str, Path, None] = None):
         self.wine_loader = str(wine) if wine else DEFAULT_WINE
         self._holder: Optional[subprocess.Popen] = None
         self.injector = str(injector)
         self.winprobe = str(winprobe)
         self.prefix = str(prefix) if prefix else None
-        self.headless = headless
         self.managed = managed
         self.env: dict[str, str] = {}
         self._programs: list[Program] = []
@@ -182,8 +129,7 @@ class Session:
         env["TYPROVA_WINE"] = self.wine_loader
         if self.prefix:
             env["TYPROVA_WINEPREFIX"] = self.prefix
-        if self.headless:
-            env["TYPROVA_HEADLESS"] = "1"
+        env["TYPROVA_HEADLESS"] = "1"
         if self.managed is not None:
             env["TYPROVA_WINE_MANAGED"] = "Y" if self.managed else "N"
         # The holder keeps the session (and the prefix's lock) until its stdin closes: at
@@ -259,20 +205,18 @@ class Session:
                wait_timeout_ms: int = 20000, loader: Optional[str] = None) -> Program:
         """Starts a GUI exe and returns once its window with this caption is visible.
         loader: the Wine loader for this exe, if not the session's."""
-        started = time.monotonic()
         proc = subprocess.Popen([loader or self.env["WINE"], str(exe), *args],
                                 stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                 env=self.env)
-        prog = Program(proc, caption, started=started)
+        prog = Program(proc, caption)
         self._programs.append(prog)
         try:
-            prog.hwnd, prog.win_pid = self.wait_window(caption, wait_timeout_ms)
+            self.wait_window(caption, wait_timeout_ms)
         except HarnessError:
             proc.kill()
             proc.wait(timeout=10)
             raise
-        prog.window_seen = time.monotonic()
         return prog
 
     def wait_window(self, caption: str, timeout_ms: int = 20000) -> tuple[int, int]:
@@ -303,7 +247,7 @@ class Session:
     # --- reading and poking the window (winprobe) -----------------------------------------
 
     # Probe commands that only read the window, and so may be asked twice.
-    _READ_ONLY_PROBES = ("dump", "text", "rect", "focus")
+    _READ_ONLY_PROBES = ("text", "rect", "focus")
 
     def probe(self, *args: str, check: bool = True) -> subprocess.CompletedProcess:
         argv = [self.env["WINE"], self.winprobe, *args]
@@ -317,9 +261,6 @@ class Session:
             raise HarnessError(f"winprobe {' '.join(args[:2])}... failed "
                                f"({r.returncode}): {r.stderr.strip()}")
         return r
-
-    def dump(self, caption: str) -> Dump:
-        return parse_dump(self.probe("dump", caption).stdout)
 
     def texts(self, caption: str, ids: Iterable[int]) -> list[str]:
         ids = list(ids)
@@ -378,23 +319,37 @@ class Session:
         reports the field as focused."""
         self.focus_window(caption)
         self.click_control(caption, control_id)
+        self.wait_focus(caption, control_id, timeout)
+
+    def wait_focus(self, caption: str, control_id: int, timeout: float = 5.0) -> None:
         deadline = time.monotonic() + timeout
         while self.focused_id(caption) != control_id:
             if time.monotonic() > deadline:
                 raise HarnessError(f"control {control_id} of {caption!r} did not take the focus")
             time.sleep(0.05)
 
-    def play(self, script: Union[str, Sequence[KeyEvent]], window: int | None = None,
-             timeout: float | None = None) -> list[KeyEvent]:
+    def play(self, script: Union[str, Sequence[KeyEvent]],
+             during: Optional[Callable[[], None]] = None) -> list[KeyEvent]:
         """Sends the key events at their times and returns them with the times they were sent.
-        script is injector text or a list of KeyEvent; window an X window to focus first."""
+        script is injector text or a list of KeyEvent. during: work to do (probing, opening
+        windows) while the injector plays; the injector is waited for after it returns."""
         text = script if isinstance(script, str) else "\n".join(e.line() for e in script) + "\n"
-        if timeout is None:
-            last = max((e.at_ms for e in parse_script(text)), default=0.0)
-            timeout = last / 1000 + 30
-        argv = [self.injector] + (["--window", str(window)] if window else [])
-        r = self._run(argv, timeout=timeout, stdin=text)
-        return parse_injector_report(r.stdout)
+        timeout = max((e.at_ms for e in parse_script(text)), default=0.0) / 1000 + 30
+        if during is None:
+            return parse_injector_report(self._run([self.injector], timeout=timeout,
+                                                   stdin=text).stdout)
+        with subprocess.Popen([self.injector], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True, env=self.env) as injector:
+            injector.stdin.write(text)
+            injector.stdin.close()
+            try:
+                during()
+            finally:
+                out, err = injector.stdout.read(), injector.stderr.read()
+                injector.wait(timeout=timeout)
+        if injector.returncode != 0:
+            raise HarnessError(f"injector failed ({injector.returncode}): {err.strip()}")
+        return parse_injector_report(out)
 
     def screenshot(self, caption: str, path: Union[str, Path]) -> Path:
         """Saves a PNG of the window (its screen rectangle cut from the root window)."""
@@ -418,17 +373,12 @@ def parse_script(text: str) -> list[KeyEvent]:
 
 def lateness_summary(events: Sequence[KeyEvent]) -> dict[str, float]:
     """Distribution of |sent - scheduled| in ms: n, median, p95, p99, max."""
-    vals = sorted(abs(e.lateness_ms) for e in events)
-    if not vals:
+    if not events:
         raise HarnessError("no events")
-
-    def pct(p: float) -> float:
-        return vals[min(len(vals) - 1, int(round(p * (len(vals) - 1))))]
-    return {"n": float(len(vals)), "median": pct(0.5), "p95": pct(0.95), "p99": pct(0.99),
-            "max": vals[-1]}
+    return distribution(e.lateness_ms for e in events)
 
 
-# --- X keyboard auto-repeat and process memory (used by the soak) ---------------------------
+# --- X keyboard auto-repeat and process memory ----------------------------------------------
 
 def _xkb_call(display: str, fn):
     """Opens the X display with libX11 (ctypes, no extra package), calls fn(lib, dpy), closes."""
@@ -555,84 +505,6 @@ def tool_arguments(default_app: Path) -> argparse.ArgumentParser:
     p.add_argument("--winprobe", default=REPO / "build/win64/tests/e2e/winprobe.exe", type=Path)
     p.add_argument("--app", default=default_app, type=Path)
     return p
-
-
-def built_tools(args: argparse.Namespace) -> Optional[dict[str, Path]]:
-    """The resolved paths of the injector, the probe and the program; None after saying which
-    one is not built (the caller then exits 77, which ctest counts as skipped)."""
-    tools = {}
-    for name in ("injector", "winprobe", "app"):
-        path = getattr(args, name)
-        if not path.is_file():
-            print(f"skipped: {name} not built ({path})", file=sys.stderr)
-            return None
-        tools[name] = path.resolve()
-    return tools
-
-
-def run_tests(argv: Sequence[str]) -> bool:
-    """Runs the calling script's unittest cases with the arguments the tool options left over;
-    returns whether all passed."""
-    return unittest.main(module="__main__", argv=[sys.argv[0], *argv],
-                         exit=False).result.wasSuccessful()
-
-
-# What a case class needs unless it says otherwise in a `needs` attribute: the injector and
-# Wine with the probe and the program. A class that checks only Python code or a native tool
-# names just that (`needs = ("score_tool",)`, `needs = ()`), so it runs where no Windows tool
-# is built.
-WINE_TOOLS = ("injector", "winprobe", "app")
-
-
-class _SelectedCases(unittest.TestProgram):
-    """unittest's command line (class names, -v, -k), loaded but not yet run."""
-
-    def runTests(self) -> None:
-        pass
-
-
-def _cases(suite) -> Iterable[unittest.TestCase]:
-    for item in suite:
-        if isinstance(item, unittest.TestSuite):
-            yield from _cases(item)
-        else:
-            yield item
-
-
-def suite_main(tools_out: dict, default_app: Path, report=None) -> int:
-    """The main() of an end-to-end suite: reads the tool options (the program defaults to
-    default_app), selects the cases the other arguments name (all by default), fills tools_out
-    with the tools those cases need, runs them and then report(), if given. Returns the exit
-    code: 0, 1, or 77 (skipped) when a tool the selected cases need is not built."""
-    args, rest = tool_arguments(default_app).parse_known_args()
-    program = _SelectedCases(module="__main__", argv=[sys.argv[0], *rest], exit=False)
-    # unittest's own placeholders for a name it could not load need nothing: they fail.
-    needed = {name for case in _cases(program.test)
-              for name in getattr(case, "needs", () if type(case).__module__.startswith(
-                  "unittest") else WINE_TOOLS)}
-    paths = {"injector": args.injector, "winprobe": args.winprobe, "app": args.app,
-             "score_tool": SCORE_TOOL}
-    for name in sorted(needed):
-        if not paths[name].is_file():
-            print(f"skipped: {name} not built ({paths[name]})", file=sys.stderr)
-            return 77
-        tools_out[name] = paths[name].resolve()
-    unittest.TestProgram.runTests(program)
-    if report:
-        report()
-    return 0 if program.result.wasSuccessful() else 1
-
-
-def start_with_program(injector: Path, winprobe: Path, exe: Path,
-                       caption: str) -> tuple["Session", "Program"]:
-    """Starts a session and launches `exe` in it, waiting for its window; the session is
-    stopped again if the program does not come up."""
-    session = Session(injector, winprobe).start()
-    try:
-        return session, session.launch(exe, caption)
-    except Exception:
-        session.stop()
-        raise
 
 
 def distribution(values: Iterable[float]) -> dict[str, float]:

@@ -1,9 +1,9 @@
 /* Plays a script of real key presses and releases into the X server (XTest) at absolute times,
  * and reports when each one was actually sent, for end-to-end tests and timing benchmarks.
  *
- * Usage: injector [--window <X window id>] [--no-realtime] [script-file | -]
+ * Usage: injector < script
  *
- * Script: one event per line, "<time_ms> <down|up> <keysym-name>", times relative to the
+ * Script (stdin): one event per line, "<time_ms> <down|up> <keysym-name>", times relative to the
  * start of the script and non-decreasing; '#' starts a comment. The keysym names are X names
  * ("a", "Shift_L", "BackSpace", "Return"). Events are physical keys: a capital letter is
  * "down Shift_L" + "down a", not "down A".
@@ -232,47 +232,14 @@ static void raise_priority(void) {
         fprintf(stderr, "injector: note: memory not locked (%s)\n", strerror(errno));
 }
 
-static int usage(void) {
-    fprintf(stderr, "usage: injector [--window <X window id>] [--no-realtime] [script-file | -]\n");
-    return EXIT_BAD_INPUT;
-}
-
 int main(int argc, char **argv) {
-    const char *path = "-";
-    Window focus = None;
-    int have_path = 0;
-    int realtime = 1;
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--window") == 0 && i + 1 < argc) {
-            char *end = NULL;
-            errno = 0;
-            unsigned long id = strtoul(argv[++i], &end, 0);
-            if (errno || *end != '\0' || id == 0)
-                return usage();
-            focus = (Window)id;
-        } else if (strcmp(argv[i], "--no-realtime") == 0) {
-            realtime = 0;
-        } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            usage();
-            return 0;
-        } else if (!have_path && (argv[i][0] != '-' || strcmp(argv[i], "-") == 0)) {
-            path = argv[i];
-            have_path = 1;
-        } else {
-            return usage();
-        }
-    }
-
-    FILE *in = strcmp(path, "-") == 0 ? stdin : fopen(path, "r");
-    if (!in) {
-        fprintf(stderr, "injector: cannot open '%s': %s\n", path, strerror(errno));
+    (void)argv;
+    if (argc != 1) {
+        fprintf(stderr, "usage: injector < script\n");
         return EXIT_BAD_INPUT;
     }
     EventList list = {NULL, 0, 0};
-    int parsed = read_script(in, &list);
-    if (in != stdin)
-        fclose(in);
-    if (parsed != 0) {
+    if (read_script(stdin, &list) != 0) {
         free(list.items);
         return EXIT_BAD_INPUT;
     }
@@ -296,18 +263,6 @@ int main(int argc, char **argv) {
         free(list.items);
         return EXIT_BAD_INPUT;
     }
-    if (focus != None) {
-        XSetInputFocus(dpy, focus, RevertToParent, CurrentTime);
-        XSync(dpy, False);
-        if (g_x_error) {
-            fprintf(stderr, "injector: cannot focus window 0x%lx (X error %u)\n",
-                    (unsigned long)focus, (unsigned)g_x_error_code);
-            XCloseDisplay(dpy);
-            free(list.items);
-            return EXIT_X_FAILURE;
-        }
-    }
-
     /* No SA_RESTART: a signal must wake the sleep so that held keys are released promptly. */
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
@@ -316,8 +271,7 @@ int main(int argc, char **argv) {
     sigaction(SIGINT, &sa, NULL);
     sigaction(SIGTERM, &sa, NULL);
 
-    if (realtime)
-        raise_priority();
+    raise_priority();
 
     unsigned char held[256] = {0};
     int rc = 0;

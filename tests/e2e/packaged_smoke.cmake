@@ -28,9 +28,9 @@ endif()
 
 message("Typing into ${DEST}/Typrova.exe")
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env "TYPROVA_WINE=${WINE}"
+  COMMAND
     "${PYTHON}" "${SMOKE}" --injector "${INJECTOR}" --winprobe "${WINPROBE}"
-    --app "${DEST}/Typrova.exe"
+    --app "${DEST}/Typrova.exe" --wine "${WINE}"
   RESULT_VARIABLE rc)
 if(rc EQUAL 77)
   message("skipped: a tool of the smoke is not built")

@@ -12,34 +12,23 @@ of the injected times, and its memory must not have grown by more than 2 MiB. Ex
 from __future__ import annotations
 
 import math
-import subprocess
 import sys
 import time
-import unittest
 from pathlib import Path
-from typing import Callable, Iterable
+from typing import Callable
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import driver  # noqa: E402
 import harness  # noqa: E402
 import replay  # noqa: E402
+from driver import CAPTION, taps, warm_up  # noqa: E402
 from harness import KeyEvent  # noqa: E402
 from replay import ENTERED, REENTERED  # noqa: E402
 
-REPO = harness.REPO
-CAPTION = "Typrova"
 ABOUT_CAPTION = "About Typrova"
 IDM_ABOUTBOX = 0x10
 EM_GETLIMITTEXT = 0x00D5
-TOL_MS = 3.0
-SETTLE_S = 0.3
 RSS_GROWTH_LIMIT_KB = 2048
-# A value off by more than TOL_MS but at most this much is a key event Wine delivered late: it
-# is listed, not failed (timing accuracy is the typing test's and the benchmarks' rule; here,
-# on a noisy machine, late deliveries of 3 to 30 ms come in most runs). Every fault these cases
-# look for moves a value by a whole gap between two events of the case, 40 ms or more, and
-# still fails.
-LATE_MS = 35.0
-TOOLS: dict[str, Path] = {}
 FIGURES: list[str] = []
 
 # What becomes of an injected event in the program: typed into a field like any key, only a
@@ -48,38 +37,19 @@ FIGURES: list[str] = []
 KEY, STAMP, NOTHING = "key", "stamp", "nothing"
 
 
-def warm_up() -> list[KeyEvent]:
-    """A Shift tap into a field with no text: it wakes Wine's keyboard path (the first event
-    after a focus change is often late) and, at length 0, files nothing."""
-    return [KeyEvent(50, True, "Shift_L"), KeyEvent(120, False, "Shift_L")]
+class Hostile(driver.Window):
+    """One program for the whole class; the cases run in the order of their names. A case
+    cannot be typed again, so the late-delivery policy judges the suite's values at the end.
+    Every fault these cases look for moves a value by a whole gap between two events of the
+    case, 40 ms or more: past late_ms, it fails at once."""
 
-
-def taps(keys: Iterable[str], start_ms: float, hold_ms: float = 50.0,
-         gap_ms: float = 110.0) -> list[KeyEvent]:
-    ev = []
-    for i, k in enumerate(keys):
-        ev += [KeyEvent(start_ms + i * gap_ms, True, k),
-               KeyEvent(start_ms + i * gap_ms + hold_ms, False, k)]
-    return ev
-
-
-class Hostile(unittest.TestCase):
-    """One program for the whole class; the cases run in the order of their names."""
-
-    session: harness.Session
-    app: harness.Program
-    model: replay.Model
-
-    @classmethod
-    def setUpClass(cls):
-        cls.session, cls.app = harness.start_with_program(
-            TOOLS["injector"], TOOLS["winprobe"], TOOLS["app"], CAPTION)
-        harness.raise_session_priority(cls.session, [cls.app])
-        cls.model = replay.Model()
+    late_ms = 35.0
 
     @classmethod
     def tearDownClass(cls):
-        cls.session.stop()
+        for line in FIGURES:
+            print(line, file=sys.stderr)
+        super().tearDownClass()
 
     def setUp(self):
         self.rss_before = harness.rss_kb(self.app.pid)
@@ -97,53 +67,25 @@ class Hostile(unittest.TestCase):
             if what == KEY:
                 m.key(fld, e.sent_ms, e.down, e.key, err)
             elif what == STAMP:
-                m.events += 1
                 m.stamp(e.sent_ms, err)
-
-    def play(self, events: list[KeyEvent]) -> list[KeyEvent]:
-        sent = self.session.play(events)
-        time.sleep(SETTLE_S)
-        self.assertEqual(len(sent), len(events), "the injector did not send every event")
-        return sent
 
     def clear_both(self) -> None:
         for fld in (ENTERED, REENTERED):
-            self.session.click_button(CAPTION, replay.CLEAR_BUTTON[fld])
-            self.model.clear(fld)
-        time.sleep(0.1)
+            self.clear(fld)
 
     def check_window(self, case: str) -> dict[int, str]:
         """Alive and answering; both texts, all 58 labels and the result box equal the replay;
         memory grown by no more than the limit since the case began."""
         self.assertIsNone(self.app.proc.poll(), f"{case}: the program exited")
-        m = self.model
-        ids = sorted(m.labels()) + [ENTERED, REENTERED, replay.SCORE_LABEL, replay.VERDICT_LABEL]
+        self.assertNotEqual(self.model.verdict, "?", f"{case}: the replay cannot predict the "
+                                                     "result; the case is built wrong")
         t0 = time.monotonic()
-        shown = dict(zip(ids, self.session.texts(CAPTION, ids)))
+        shown = self.shown()
         answer_s = time.monotonic() - t0
         self.assertLess(answer_s, 10, f"{case}: the window took {answer_s:.1f} s to answer")
-        for fld in (ENTERED, REENTERED):
-            self.assertEqual(len(shown[fld]), len(m.fields[fld].text), f"{case}: field {fld}")
-            self.assertEqual(shown[fld], m.fields[fld].text, f"{case}: field {fld}")
-        cmp = m.compare(shown, TOL_MS, late_ms=LATE_MS)
-        self.assertFalse(cmp.bad, f"{case}: {cmp.describe()}")
-        if cmp.late:
-            print(f"\n{case}: late values {cmp.describe()}", file=sys.stderr)
+        cmp = self.compare(shown)
+        self.check_result(shown, cmp)
         result = (shown[replay.SCORE_LABEL], shown[replay.VERDICT_LABEL])
-        if m.verdict == "?":
-            self.fail(f"{case}: the replay cannot predict the result; the case is built wrong")
-        if m.verdict == "Enter text":
-            self.assertEqual(result, ("0.00", "Enter text"), case)
-        else:
-            # The replay's score comes from the injected times; the program's from its own
-            # clock, which may differ by the delivery jitter: the verdict and the score within
-            # what TOL_MS allows.
-            lo, hi = replay.similarity_bounds(m.scored_values(), TOL_MS)
-            self.assertTrue(100 * lo - 0.006 <= float(result[0]) <= 100 * hi + 0.006,
-                            f"{case}: score {result[0]} outside [{100 * lo:.2f}, {100 * hi:.2f}]")
-            # At the threshold the rounded score cannot tell the verdict.
-            if abs(float(result[0]) - m.threshold_pos / 100.0) > 0.01:
-                self.assertEqual(result[1], m.verdict, case)
         rss_after = harness.rss_kb(self.app.pid)
         growth = rss_after - self.rss_before
         FIGURES.append(f"{case}: RSS {self.rss_before} -> {rss_after} KiB ({growth:+d} KiB), "
@@ -180,7 +122,7 @@ class Hostile(unittest.TestCase):
         s.focus_window(CAPTION)
         left, top, right, bottom = s.rect(CAPTION, ENTERED)
         s.click_at(right - 6, (top + bottom) // 2)
-        self.wait_focus(ENTERED)
+        s.wait_focus(CAPTION, ENTERED)
         self.model.fields[ENTERED].caret = len(word)
         # No Shift warm-up here: its release would file slot 15 again.
         sent = self.play(taps("h", 300))
@@ -189,12 +131,6 @@ class Hostile(unittest.TestCase):
         self.assertEqual({k: v for k, v in after.items() if k != ENTERED},
                          {k: v for k, v in before.items() if k != ENTERED},
                          "a 16th character changed a table or the result")
-
-    def wait_focus(self, control_id: int, timeout: float = 5.0) -> None:
-        deadline = time.monotonic() + timeout
-        while self.session.focused_id(CAPTION) != control_id:
-            self.assertLess(time.monotonic(), deadline, f"control {control_id} has no focus")
-            time.sleep(0.05)
 
     def test_2_keys_while_the_about_box_is_open(self):
         # One injector run: a key into the field, three keys while the About box is open,
@@ -205,35 +141,23 @@ class Hostile(unittest.TestCase):
         s.focus_field(CAPTION, ENTERED)
         about_keys = taps("qwe", 3000)
         events = warm_up() + taps("x", 400) + about_keys + taps("z", 6500)
-        script = "\n".join(e.line() for e in events) + "\n"
-        # The injector runs on its own while this test opens and closes the About box.
-        injector = subprocess.Popen([str(TOOLS["injector"])], stdin=subprocess.PIPE,
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                    env=s.env)
-        started = time.monotonic()
-        assert injector.stdin is not None and injector.stdout and injector.stderr
-        injector.stdin.write(script)
-        injector.stdin.close()
-        try:
+        times = {}
+
+        def about_box() -> None:
+            """Opens the About box before its keys and closes it before the last key."""
+            started = time.monotonic()
             time.sleep(0.8)
             s.probe("syscommand", CAPTION, str(IDM_ABOUTBOX))
             s.wait_window(ABOUT_CAPTION, 2000)
-            opened = time.monotonic() - started
+            times["opened"] = time.monotonic() - started
             while time.monotonic() - started < 3.7:
                 time.sleep(0.05)
             s.probe("close", ABOUT_CAPTION)
             while s.probe("wait", ABOUT_CAPTION, "0", check=False).returncode == 0:
                 time.sleep(0.05)
-            closed = time.monotonic() - started
-        finally:
-            out, err = injector.stdout.read(), injector.stderr.read()
-            injector.stdout.close()
-            injector.stderr.close()
-            injector.wait(timeout=30)
-        self.assertEqual(injector.returncode, 0, err)
-        sent = harness.parse_injector_report(out)
-        self.assertEqual(len(sent), len(events))
-        time.sleep(SETTLE_S)
+            times["closed"] = time.monotonic() - started
+        sent = self.play(events, during=about_box)
+        opened, closed = times["opened"], times["closed"]
         # The About box was up before its keys and gone before the last key (else the run
         # does not test what it means to).
         self.assertLess(opened, about_keys[0].at_ms / 1000, "the About box opened too late")
@@ -358,11 +282,5 @@ class Hostile(unittest.TestCase):
         self.check_window("typing after the paste")
 
 
-def main() -> int:
-    def report() -> None:
-        for line in FIGURES:
-            print(line, file=sys.stderr)
-    return harness.suite_main(TOOLS, REPO / "build/win64/app/Typrova.exe", report)
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(driver.suite_main(one_shot=True))

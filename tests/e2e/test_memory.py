@@ -19,19 +19,16 @@ import random
 import string
 import sys
 import time
-import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-import harness  # noqa: E402
+import driver  # noqa: E402
 import memscan  # noqa: E402
 import replay  # noqa: E402
+from driver import CAPTION  # noqa: E402
 from harness import KeyEvent  # noqa: E402
 from replay import ENTERED, REENTERED  # noqa: E402
 
-REPO = harness.REPO
-CAPTION = "Typrova"
-TOOLS: dict[str, Path] = {}
 LENGTH = 14
 # A piece of the password of 8 characters or more counts as a copy after "Clear" (a buffer
 # emptied by writing a terminator at its start still holds everything after it). It always
@@ -73,70 +70,59 @@ def needles(password: str) -> dict[str, bytes]:
     return out
 
 
-class NoPasswordLeftBehind(unittest.TestCase):
+class NoPasswordLeftBehind(driver.Window):
 
     def test_copies_while_typed_and_after_clear(self):
         seed = random.randrange(1 << 30)
         password = make_password(random.Random(seed))
         print(f"\npassword {password!r} (seed {seed})", file=sys.stderr)
         look_for = needles(password)
-        session, app = harness.start_with_program(
-            TOOLS["injector"], TOOLS["winprobe"], TOOLS["app"], CAPTION)
-        try:
-            harness.raise_session_priority(session, [app])
+        session, app = self.session, self.app
 
-            def scan(step: str) -> memscan.ScanResult:
-                t0 = time.monotonic()
-                r = memscan.scan(app.pid, look_for)
-                pieces = {form: len({h.address for name, hs in r.hits.items()
-                                     if name.startswith(f"{form} piece") for h in hs})
-                          for form in ("ansi", "utf16")}
-                print(f"{step}: {r.count('ansi copy')} ANSI and {r.count('utf16 copy')} UTF-16 "
-                      f"copies; {pieces['ansi']} ANSI and {pieces['utf16']} UTF-16 places with "
-                      f"a {PIECE}-character piece ({r.bytes_read >> 20} MiB in "
-                      f"{r.mappings_read} mappings, {r.mappings_skipped} refused, "
-                      f"{time.monotonic() - t0:.1f} s)", file=sys.stderr)
-                return r
+        def scan(step: str) -> memscan.ScanResult:
+            t0 = time.monotonic()
+            r = memscan.scan(app.pid, look_for)
+            pieces = {form: len({h.address for name, hs in r.hits.items()
+                                 if name.startswith(f"{form} piece") for h in hs})
+                      for form in ("ansi", "utf16")}
+            print(f"{step}: {r.count('ansi copy')} ANSI and {r.count('utf16 copy')} UTF-16 "
+                  f"copies; {pieces['ansi']} ANSI and {pieces['utf16']} UTF-16 places with "
+                  f"a {PIECE}-character piece ({r.bytes_read >> 20} MiB in "
+                  f"{r.mappings_read} mappings, {r.mappings_skipped} refused, "
+                  f"{time.monotonic() - t0:.1f} s)", file=sys.stderr)
+            return r
 
-            before = scan("before typing")
-            self.assertEqual(sum(len(h) for h in before.hits.values()), 0,
-                             "the password is in memory before it was typed")
-            self.assertGreater(before.bytes_read, 1 << 20)
+        before = scan("before typing")
+        self.assertEqual(sum(len(h) for h in before.hits.values()), 0,
+                         "the password is in memory before it was typed")
+        self.assertGreater(before.bytes_read, 1 << 20)
 
-            session.focus_field(CAPTION, ENTERED)
-            first, t = typing(password, 300)
-            second, _ = typing(password, t + 300)
-            tab = [KeyEvent(t + 50, True, "Tab"), KeyEvent(t + 110, False, "Tab")]
-            sent = session.play(first + tab + second)
-            self.assertEqual(len(sent), len(first) + len(tab) + len(second))
-            time.sleep(0.3)
-            # Equal texts give a verdict; the Tab moved the focus to the second field.
-            verdict = session.text(CAPTION, replay.VERDICT_LABEL)
-            self.assertIn(verdict, ("OK", "FAILED"), "the two fields do not hold equal texts")
-            self.assertEqual(session.focused_id(CAPTION), REENTERED)
+        self.focus(ENTERED)
+        first, t = typing(password, 300)
+        second, _ = typing(password, t + 300)
+        self.play(first + [KeyEvent(t + 50, True, "Tab"), KeyEvent(t + 110, False, "Tab")] + second)
+        # Equal texts give a verdict; the Tab moved the focus to the second field.
+        verdict = session.text(CAPTION, replay.VERDICT_LABEL)
+        self.assertIn(verdict, ("OK", "FAILED"), "the two fields do not hold equal texts")
+        self.assertEqual(session.focused_id(CAPTION), REENTERED)
 
-            typed = scan("typed in both fields")
-            self.assertEqual(typed.count("ansi copy"), 0,
-                             [h.mapping for h in typed.hits["ansi copy"]])
-            # The two edit controls hold the text as UTF-16; that the scan finds them shows it
-            # reads the memory where a copy would be.
-            self.assertGreaterEqual(typed.count("utf16 copy"), 2)
+        typed = scan("typed in both fields")
+        self.assertEqual(typed.count("ansi copy"), 0,
+                         [h.mapping for h in typed.hits["ansi copy"]])
+        # The two edit controls hold the text as UTF-16; that the scan finds them shows it
+        # reads the memory where a copy would be.
+        self.assertGreaterEqual(typed.count("utf16 copy"), 2)
 
-            session.click_button(CAPTION, replay.CLEAR_BUTTON[ENTERED])
-            session.click_button(CAPTION, replay.CLEAR_BUTTON[REENTERED])
-            time.sleep(0.3)
-            self.assertEqual(session.texts(CAPTION, [ENTERED, REENTERED]), ["", ""])
-            cleared = scan("after both Clear")
-            left = {name: [f"0x{h.address:x} in {h.mapping}" for h in hs]
-                    for name, hs in cleared.hits.items() if hs}
-            self.assertEqual(left, {}, "pieces of the password are left after both Clear")
-            self.assertEqual(session.close(app), 0)
-        finally:
-            session.stop()
+        session.click_button(CAPTION, replay.CLEAR_BUTTON[ENTERED])
+        session.click_button(CAPTION, replay.CLEAR_BUTTON[REENTERED])
+        time.sleep(0.3)
+        self.assertEqual(session.texts(CAPTION, [ENTERED, REENTERED]), ["", ""])
+        cleared = scan("after both Clear")
+        left = {name: [f"0x{h.address:x} in {h.mapping}" for h in hs]
+                for name, hs in cleared.hits.items() if hs}
+        self.assertEqual(left, {}, "pieces of the password are left after both Clear")
+        self.assertEqual(session.close(app), 0)
 
-
-def main() -> int:
-    return harness.suite_main(TOOLS, REPO / "build/win64/app/Typrova.exe")
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(driver.suite_main())

@@ -24,16 +24,17 @@ import shutil
 import sys
 import tempfile
 import time
+import unittest
 from pathlib import Path
 from typing import Callable
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import driver  # noqa: E402
 import harness  # noqa: E402
-from harness import KeyEvent  # noqa: E402
 import replay  # noqa: E402
+from driver import CAPTION, OPTIONS, REPO  # noqa: E402
+from harness import KeyEvent  # noqa: E402
 
-REPO = harness.REPO
-CAPTION = "Typrova"
 ENTERED, REENTERED = replay.ENTERED, replay.REENTERED
 CLEAR_ENTERED, CLEAR_REENTERED = replay.CLEAR_BUTTON[ENTERED], replay.CLEAR_BUTTON[REENTERED]
 REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
@@ -178,35 +179,30 @@ def fresh_prefix(tools: dict[str, Path], parent: Path) -> Path:
 WINE_VOLATILE = (r'\\control\\class\\{4d36e968-e325-11ce-bfc1-08002be10318}\\0000/"driverdatedata"',)
 
 
-def main() -> int:
-    p = harness.tool_arguments(REPO / "build/win64/app/Typrova.exe")
-    p.add_argument("--keep", action="store_true", help="keep the temporary prefix")
-    args = p.parse_args()
-    tools = harness.built_tools(args)
-    if tools is None:
-        return 77
-    tmp = Path(tempfile.mkdtemp(prefix="typrova-no-writes-", dir=REPO / "build"))
-    try:
-        prefix = fresh_prefix(tools, tmp)
-        wine_own, changed = changes_of(tools, prefix, use_the_program(tools["app"]))
-        wine_own += [c for c in changed if c.endswith(WINE_VOLATILE)]
-        changed = [c for c in changed if not c.endswith(WINE_VOLATILE)]
-        print(f"Wine's own changes in a session ({len(wine_own)}), ignored:", file=sys.stderr)
-        for c in wine_own:
-            print("  " + c, file=sys.stderr)
-        if changed:
-            print(f"FAILED: the run of {tools['app'].name} changed the prefix:", file=sys.stderr)
-            for c in changed:
+class NoWrites(unittest.TestCase):
+
+    def test_the_program_writes_nothing(self):
+        tools = {"injector": OPTIONS.injector, "winprobe": OPTIONS.winprobe, "app": OPTIONS.app}
+        tmp = Path(tempfile.mkdtemp(prefix="typrova-no-writes-", dir=REPO / "build"))
+        try:
+            prefix = fresh_prefix(tools, tmp)
+            wine_own, changed = changes_of(tools, prefix, use_the_program(tools["app"]))
+            wine_own += [c for c in changed if c.endswith(WINE_VOLATILE)]
+            changed = [c for c in changed if not c.endswith(WINE_VOLATILE)]
+            print(f"\nWine's own changes in a session ({len(wine_own)}), ignored:", file=sys.stderr)
+            for c in wine_own:
                 print("  " + c, file=sys.stderr)
-            return 1
-        print("no file or registry key written by the program", file=sys.stderr)
-        return 0
-    finally:
-        if args.keep:
-            print(f"prefix kept in {tmp}", file=sys.stderr)
-        else:
-            shutil.rmtree(tmp, ignore_errors=True)   # the prefix and its .lock/.log files
+            self.assertEqual(changed, [], f"the run of {tools['app'].name} changed the prefix")
+        finally:
+            if OPTIONS.keep:
+                print(f"prefix kept in {tmp}", file=sys.stderr)
+            else:
+                shutil.rmtree(tmp, ignore_errors=True)   # the prefix and its .lock/.log files
+
+
+def options(p) -> None:
+    p.add_argument("--keep", action="store_true", help="keep the temporary prefix")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(driver.suite_main(options))

@@ -20,17 +20,15 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import driver  # noqa: E402
 import harness  # noqa: E402
 import replay  # noqa: E402
+from driver import CAPTION, OPTIONS, REPO  # noqa: E402
 from replay import ENTERED, REENTERED  # noqa: E402
 from test_typing import human_typing  # noqa: E402
 
-REPO = harness.REPO
-CAPTION = "Typrova"
 SCALES = (96, 144, 192)
 PASSWORD = "Rhythm7xQuiet4K"  # 15 characters: both tables full
-TOOLS: dict[str, Path] = {}
-OPTIONS: dict[str, Path] = {}
 MAIN_PREFIX = REPO / "build" / "wineprefix"
 SCALE_PREFIX = REPO / "build" / "wineprefix-scale"
 
@@ -42,7 +40,7 @@ def scale_prefix() -> Path:
     if (SCALE_PREFIX / "system.reg").is_file():
         return SCALE_PREFIX
     if not (MAIN_PREFIX / "system.reg").is_file():
-        harness.Session(TOOLS["injector"], TOOLS["winprobe"]).start().stop()
+        harness.Session(OPTIONS.injector, OPTIONS.winprobe).start().stop()
     partial = SCALE_PREFIX.with_name(SCALE_PREFIX.name + ".partial")
     shutil.rmtree(partial, ignore_errors=True)
     shutil.copytree(MAIN_PREFIX, partial, symlinks=True, copy_function=_link,
@@ -65,15 +63,14 @@ def _link(src: str, dst: str) -> None:
 class Scales(unittest.TestCase):
 
     def test_fits_and_grows_at_each_scale(self):
-        out_dir = OPTIONS["screenshots"]
-        with harness.Session(TOOLS["injector"], TOOLS["winprobe"], prefix=scale_prefix()) as s:
+        with harness.Session(OPTIONS.injector, OPTIONS.winprobe, prefix=scale_prefix()) as s:
             widths = {}
             for dpi in SCALES:
                 with self.subTest(dpi=dpi):
                     r = s.wine("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
                                "/t", "REG_DWORD", "/d", str(dpi), "/f")
                     self.assertEqual(r.returncode, 0, r.stderr)
-                    fit = s.wine(OPTIONS["fit_tests"], timeout=120)
+                    fit = s.wine(OPTIONS.fit_tests, timeout=120)
                     lines = [ln for ln in fit.stdout.splitlines()
                              if " DPI: " in ln or "Failure" in ln or ": control" in ln
                              or "overlap" in ln and "overlaps" not in ln]
@@ -82,7 +79,7 @@ class Scales(unittest.TestCase):
                     seen = {int(m.group(1)) for m in re.finditer(r" at (\d+) DPI:", fit.stdout)}
                     self.assertEqual(seen, {dpi}, "the dialogs did not run at the scale set")
 
-                    app = s.launch(TOOLS["app"], CAPTION)
+                    app = s.launch(OPTIONS.app, CAPTION)
                     s.focus_field(CAPTION, ENTERED)
                     s.play(human_typing(PASSWORD, seed=5, tempo=0.5, overlap_at=len(PASSWORD)))
                     s.focus_field(CAPTION, REENTERED)
@@ -91,7 +88,7 @@ class Scales(unittest.TestCase):
                     self.assertIn(s.text(CAPTION, replay.VERDICT_LABEL), ("OK", "FAILED"))
                     left, top, right, bottom = s.rect(CAPTION)
                     widths[dpi] = right - left
-                    shot = s.screenshot(CAPTION, out_dir / f"typrova-{dpi}dpi.png")
+                    shot = s.screenshot(CAPTION, OPTIONS.screenshots / f"typrova-{dpi}dpi.png")
                     print(f"{dpi} DPI: window {right - left}x{bottom - top}, picture {shot}",
                           file=sys.stderr)
                     self.assertEqual(s.close(app), 0)
@@ -104,22 +101,10 @@ class Scales(unittest.TestCase):
                                    msg=f"window width at {dpi} DPI: {widths}")
 
 
-def main() -> int:
-    p = harness.tool_arguments(REPO / "build/win64/app/Typrova.exe")
-    p.add_argument("--fit-tests", type=Path,
-                   default=REPO / "build/win64/tests/win/fit_tests.exe")
+def options(p) -> None:
+    p.add_argument("--fit-tests", type=Path, default=REPO / "build/win64/tests/win/fit_tests.exe")
     p.add_argument("--screenshots", type=Path, default=REPO / "build/scale")
-    args, rest = p.parse_known_args()
-    tools = harness.built_tools(args)
-    if tools is None:
-        return 77
-    if not args.fit_tests.is_file():
-        print(f"skipped: fit_tests not built ({args.fit_tests})", file=sys.stderr)
-        return 77
-    TOOLS.update(tools)
-    OPTIONS.update(fit_tests=args.fit_tests.resolve(), screenshots=args.screenshots.resolve())
-    return 0 if harness.run_tests(rest) else 1
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(driver.suite_main(options, required_files=["fit_tests"]))

@@ -19,17 +19,12 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import driver  # noqa: E402
 import harness  # noqa: E402
+from driver import OPTIONS, REPO  # noqa: E402
 
-REPO = harness.REPO
 CAPTION = "Minimal dialog"
 FIELD, ECHO, CLOSE = 1001, 1066, 2
-TOOLS: dict[str, Path] = {}
-
-
-def run_injector(script: str, env: dict | None = None) -> subprocess.CompletedProcess:
-    return subprocess.run([str(TOOLS["injector"])], input=script, capture_output=True, text=True,
-                          env=env, timeout=30)
 
 
 class HarnessParsing(unittest.TestCase):
@@ -42,25 +37,6 @@ class HarnessParsing(unittest.TestCase):
         # An escaped backslash followed by "n" is a backslash and an n, not a newline.
         self.assertEqual(harness.unescape(r"C:\\new"), "C:\\new")
         self.assertEqual(harness.unescape(r"\x01\x7f end"), "\x01\x7f end")
-
-    def test_parse_dump(self):
-        text = ("window\thwnd=0x1004c\tpid=264\tclass=#32770\tstyle=0x94c808c4\texstyle=0x00050101"
-                "\trect=487,454,793,569\ttext=Typrova\n"
-                "focus\tid=1001\thwnd=0x10058\tclass=Edit\n"
-                "index\tid\tclass\tstyle\texstyle\tleft\ttop\tright\tbottom\ttext\n"
-                "0\t-1\tStatic\t0x50020000\t0x00000004\t501\t491\t591\t503\tTab\\there\n"
-                "1\t1001\tEdit\t0x500100a0\t0x00000204\t595\t488\t780\t509\t\n")
-        d = harness.parse_dump(text)
-        self.assertEqual((d.caption, d.hwnd, d.focus_id, d.rect), ("Typrova", 0x1004C, 1001,
-                                                                   (487, 454, 793, 569)))
-        self.assertEqual(d.by_id(-1).text, "Tab\there")
-        self.assertEqual((d.by_id(1001).text, d.by_id(1001).style), ("", 0x500100A0))
-        with self.assertRaises(harness.HarnessError):
-            d.by_id(2)
-        no_focus = text.replace("focus\tid=1001\thwnd=0x10058\tclass=Edit", "focus\tnone")
-        self.assertIsNone(harness.parse_dump(no_focus).focus_id)
-        with self.assertRaises(harness.HarnessError):
-            harness.parse_dump(text.replace("\t591\t", "\t"))
 
     def test_keystrokes_overlap_and_order(self):
         ev = harness.keystrokes(["a", "b"], start_ms=100, hold_ms=200, gap_ms=150)
@@ -86,7 +62,8 @@ class InjectorScriptErrors(unittest.TestCase):
     needs = ("injector",)
 
     def assert_refused(self, script: str, message: str) -> None:
-        r = run_injector(script, env={"PATH": "/usr/bin:/bin"})  # no DISPLAY at all
+        r = subprocess.run([str(OPTIONS.injector)], input=script, capture_output=True, text=True,
+                           env={"PATH": "/usr/bin:/bin"}, timeout=30)  # no DISPLAY at all
         self.assertEqual(r.returncode, 2, r.stderr)
         self.assertEqual(r.stdout, "")
         self.assertIn(message, r.stderr)
@@ -106,20 +83,10 @@ class InjectorScriptErrors(unittest.TestCase):
         self.assert_refused("0 down NoSuchKey\n", "unknown keysym 'NoSuchKey'")
 
 
-class WithSession(unittest.TestCase):
+class WithSession(driver.Window):
     """One Wine session and one minimal dialog for the whole class."""
 
-    session: harness.Session
-    app: harness.Program
-
-    @classmethod
-    def setUpClass(cls):
-        cls.session, cls.app = harness.start_with_program(
-            TOOLS["injector"], TOOLS["winprobe"], TOOLS["app"], CAPTION)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.stop()
+    caption = CAPTION
 
     def type_into_field(self, events) -> tuple[str, list[harness.KeyEvent]]:
         """Clicks into the field, moves the caret to the end and plays the events. Returns
@@ -131,20 +98,6 @@ class WithSession(unittest.TestCase):
 
 
 class MinimalDialog(WithSession):
-    def test_window_as_dumped(self):
-        d = self.session.dump(CAPTION)
-        self.assertEqual(d.caption, CAPTION)
-        self.assertEqual([(c.id, c.cls) for c in d.controls],
-                         [(-1, "Static"), (FIELD, "Edit"), (ECHO, "Static"), (CLOSE, "Button")])
-        self.assertEqual(d.by_id(-1).text, "Enter password:")
-        self.assertEqual(d.by_id(CLOSE).text, "Close")
-        self.assertTrue(d.by_id(FIELD).style & 0x20, "ES_PASSWORD expected on the field")
-        left, top, right, bottom = d.rect
-        for c in d.controls:  # every child lies inside the frame
-            cl, ct, cr, cb = c.rect
-            self.assertTrue(left <= cl < cr <= right and top <= ct < cb <= bottom, c)
-        self.assertEqual(self.session.rect(CAPTION, FIELD), d.by_id(FIELD).rect)
-
     def test_typed_text_arrives_with_shift(self):
         events = [harness.KeyEvent(t, d, k) for t, d, k in [
             (50, True, "h"), (100, False, "h"), (150, True, "i"), (200, False, "i"),
@@ -201,10 +154,10 @@ class MinimalDialog(WithSession):
 class WineExec(WithSession):
     def test_exit_code_is_the_programs(self):
         exec_sh = str(REPO / "scripts" / "wine-exec.sh")
-        r = subprocess.run([exec_sh, str(TOOLS["winprobe"])], env=self.session.env,
+        r = subprocess.run([exec_sh, str(OPTIONS.winprobe)], env=self.session.env,
                            capture_output=True, text=True, timeout=60)
         self.assertEqual(r.returncode, 2)
-        r = subprocess.run([exec_sh, str(TOOLS["winprobe"]), "text", CAPTION, str(CLOSE)],
+        r = subprocess.run([exec_sh, str(OPTIONS.winprobe), "text", CAPTION, str(CLOSE)],
                            env=self.session.env, capture_output=True, text=True, timeout=60)
         self.assertEqual((r.returncode, r.stdout), (0, "Close\n"))
 
@@ -215,7 +168,7 @@ class WineExecAlone(unittest.TestCase):
     def test_own_session_is_torn_down(self):
         env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
         prefix = Path(env.get("TYPROVA_WINEPREFIX", REPO / "build" / "wineprefix"))
-        r = subprocess.run([str(REPO / "scripts" / "wine-exec.sh"), str(TOOLS["winprobe"]),
+        r = subprocess.run([str(REPO / "scripts" / "wine-exec.sh"), str(OPTIONS.winprobe),
                             "wait", "No such window", "100"], env=env, capture_output=True,
                            text=True, timeout=300)
         self.assertEqual(r.returncode, 1, r.stderr)
@@ -232,14 +185,11 @@ class Closing(WithSession):
         s = self.session
         s.click_button(CAPTION, CLOSE)
         self.assertEqual(s.wait_exit(self.app), 0)
-        app = s.launch(TOOLS["app"], CAPTION)
+        app = s.launch(OPTIONS.app, CAPTION)
         self.assertEqual(s.focused_id(CAPTION), FIELD)
         self.assertEqual(s.close(app), 0)
         self.assertEqual(s.probe("wait", CAPTION, "0", check=False).returncode, 1)
 
 
-def main() -> int:
-    return harness.suite_main(TOOLS, REPO / "build/win64/bench/minimal_dialog.exe")
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(driver.suite_main(default_app=REPO / "build/win64/bench/minimal_dialog.exe"))

@@ -1,9 +1,8 @@
 // Console helper that reads and pokes another program's top-level window from outside (same
-// Wine prefix or same Windows desktop), for end-to-end tests: find it, list its controls,
-// read their texts and rectangles, click buttons, close it.
+// Wine prefix or same Windows desktop), for end-to-end tests: find it, read its controls'
+// texts and rectangles, click buttons, close it.
 //
 //   winprobe wait  <caption> [timeout_ms]   wait for a visible window; prints hwnd and pid
-//   winprobe dump  <caption>                top-level, focused control and every child
 //   winprobe text  <caption> <id> [<id>...] one text per line
 //   winprobe focus <caption>                id of the control holding the keyboard focus
 //   winprobe rect  <caption> [<id>]         screen rectangle: left top right bottom
@@ -107,16 +106,6 @@ std::string escape(const std::string& s) {
     return out;
 }
 
-std::string classOf(HWND hwnd) {
-    char name[256];
-    int n = GetClassNameA(hwnd, name, static_cast<int>(sizeof name));
-    return n > 0 ? std::string(name, static_cast<size_t>(n)) : std::string();
-}
-
-DWORD styleOf(HWND hwnd, int which) {
-    return static_cast<DWORD>(GetWindowLongPtrA(hwnd, which));
-}
-
 // The direct children in creation (template) order.
 std::vector<HWND> childrenOf(HWND parent) {
     std::vector<HWND> out;
@@ -193,46 +182,6 @@ int cmdWait(const char* caption, long timeoutMs) {
     }
     std::fprintf(stderr, "winprobe: no visible window \"%s\" after %ld ms\n", caption, timeoutMs);
     return kExitNotFound;
-}
-
-int cmdDump(const char* caption) {
-    HWND top = requireWindow(caption);
-    if (!top)
-        return kExitNotFound;
-    std::string text;
-    readText(top, text);
-    RECT r{};
-    GetWindowRect(top, &r);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(top, &pid);
-    std::printf("window\thwnd=0x%llx\tpid=%lu\tclass=%s\tstyle=0x%08lx\texstyle=0x%08lx\t"
-                "rect=%ld,%ld,%ld,%ld\ttext=%s\n",
-                handleValue(top), static_cast<unsigned long>(pid), escape(classOf(top)).c_str(),
-                static_cast<unsigned long>(styleOf(top, GWL_STYLE)),
-                static_cast<unsigned long>(styleOf(top, GWL_EXSTYLE)), static_cast<long>(r.left),
-                static_cast<long>(r.top), static_cast<long>(r.right), static_cast<long>(r.bottom),
-                escape(text).c_str());
-    HWND focus = focusedWindow(top);
-    if (focus)
-        std::printf("focus\tid=%d\thwnd=0x%llx\tclass=%s\n", GetDlgCtrlID(focus), handleValue(focus),
-                    escape(classOf(focus)).c_str());
-    else
-        std::printf("focus\tnone\n");
-
-    std::printf("index\tid\tclass\tstyle\texstyle\tleft\ttop\tright\tbottom\ttext\n");
-    int index = 0;
-    for (HWND c : childrenOf(top)) {
-        std::string t;
-        bool answered = readText(c, t);
-        RECT cr{};
-        GetWindowRect(c, &cr);
-        std::printf("%d\t%d\t%s\t0x%08lx\t0x%08lx\t%ld\t%ld\t%ld\t%ld\t%s\n", index++, GetDlgCtrlID(c),
-                    escape(classOf(c)).c_str(), static_cast<unsigned long>(styleOf(c, GWL_STYLE)),
-                    static_cast<unsigned long>(styleOf(c, GWL_EXSTYLE)), static_cast<long>(cr.left),
-                    static_cast<long>(cr.top), static_cast<long>(cr.right), static_cast<long>(cr.bottom),
-                    answered ? escape(t).c_str() : "\\?no-answer");
-    }
-    return kExitOk;
 }
 
 int cmdText(const char* caption, int count, char** ids) {
@@ -366,7 +315,6 @@ int cmdClip(const char* countText) {
 int usage() {
     std::fprintf(stderr,
                  "usage: winprobe wait <caption> [timeout_ms]\n"
-                 "       winprobe dump <caption>\n"
                  "       winprobe text <caption> <id> [<id>...]\n"
                  "       winprobe focus <caption>\n"
                  "       winprobe rect <caption> [<id>]\n"
@@ -393,8 +341,6 @@ int main(int argc, char** argv) {
         if (argc == 4 && !parseInt(argv[3], 0, 3600000, timeoutMs))
             return usage();
         rc = cmdWait(caption, timeoutMs);
-    } else if (cmd == "dump" && argc == 3) {
-        rc = cmdDump(caption);
     } else if (cmd == "text" && argc >= 4) {
         rc = cmdText(caption, argc - 3, argv + 3);
     } else if (cmd == "focus" && argc == 3) {

@@ -15,13 +15,11 @@ namespace harness {
 // Counter with a frequency of 1 MHz whose reading the test sets, in milliseconds.
 class FakeTicks final : public typrova::TickSource {
 public:
-    std::int64_t frequency() const override { return m_frequency; }
+    std::int64_t frequency() const override { return 1'000'000; }
     std::int64_t now() const override { return m_now.load(); }
     void setMs(double ms) { m_now.store(static_cast<std::int64_t>(ms * 1000.0 + 0.5)); }
-    void setFrequency(std::int64_t frequency) { m_frequency = frequency; }
 
 private:
-    std::int64_t m_frequency = 1'000'000;
     std::atomic<std::int64_t> m_now{0};
 };
 
