@@ -10,7 +10,6 @@ model (replay.Model) under one late-delivery policy (Misses); suite_main() is ev
 from __future__ import annotations
 
 import argparse
-import math
 import sys
 import time
 import unittest

@@ -20,7 +20,6 @@ import argparse
 import os
 import re
 import subprocess
-import sys
 import time
 from dataclasses import dataclass
 from pathlib import Path

@@ -21,8 +21,6 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import driver  # noqa: E402
 import harness  # noqa: E402
-import replay  # noqa: E402
-from driver import CAPTION  # noqa: E402
 from harness import KeyEvent  # noqa: E402
 from replay import ENTERED, REENTERED  # noqa: E402
 
