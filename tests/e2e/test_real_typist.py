@@ -93,6 +93,8 @@ class RealTypist(driver.Window):
                 self.check_pair(self.pairs[name])
 
     def check_pair(self, typings) -> None:
+        for fld in (ENTERED, REENTERED):    # the pair before this one is still in the fields
+            self.clear(fld)
         tool_lines = []
         for fld, code, typing in zip((ENTERED, REENTERED), "ER", typings):
             script = driver.warm_up() + [KeyEvent(START_MS + t, down, X_KEYS.get(key, key))
