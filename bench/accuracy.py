@@ -134,7 +134,7 @@ def filed(events: Sequence[Event]) -> dict[Slot, float]:
     """What one entry's table shows after these events, starting empty: slot -> value, 0.0
     where nothing was filed, NaN where the value depends on the gap to the key event before
     the first one (unknown). Raises ValueError for a key the model cannot follow."""
-    model = replay.KeyboardModel()
+    model = replay.Model()
     model.break_clock()
     model.play(replay.ENTERED, (types.SimpleNamespace(sent_ms=t, down=d, key=k)
                                 for t, d, k in events), new_run=False)
@@ -143,7 +143,7 @@ def filed(events: Sequence[Event]) -> dict[Slot, float]:
 
 
 def final_length(events: Sequence[Event]) -> int:
-    model = replay.KeyboardModel()
+    model = replay.Model()
     for t, d, k in events:
         model.key(replay.ENTERED, t, d, k)
     return len(model.fields[replay.ENTERED].text)
@@ -226,7 +226,7 @@ def read_keyboard(path: Path, skipped: collections.Counter) -> list[list[Keystro
 
 def _max_length(keystrokes: Sequence[Keystroke]) -> int:
     """The longest the text gets, each key typed on its own."""
-    model, most = replay.KeyboardModel(), 0
+    model, most = replay.Model(), 0
     for k in keystrokes:
         model.key(replay.ENTERED, k.press, True, k.key)
         model.key(replay.ENTERED, k.release, False, k.key)

@@ -58,20 +58,28 @@ def grid(fld: int) -> list[tuple[int, str, int]]:
             [(interval_label(fld, k), "interval", k) for k in range(2, MAX_KEYS + 1)])  # type: ignore[misc]
 
 
-# Keys that type one character and what they type (unshifted, shifted), on the US layout of
-# the test sessions. The tests use only these, so the text model stays exact.
+# What the keys beyond letters and digits type on the US layout of the test sessions, without
+# and with Shift.
 _SHIFTED_DIGITS = dict(zip("1234567890", "!@#$%^&*()"))
+_US_CHARACTERS = {"space": "  ", "grave": "`~", "minus": "-_", "equal": "=+",
+                  "bracketleft": "[{", "bracketright": "]}", "backslash": "\\|",
+                  "semicolon": ";:", "apostrophe": "'\"", "comma": ",<", "period": ".>",
+                  "slash": "/?", "less": "<>", "KP_Multiply": "**", "KP_Add": "++",
+                  "KP_Subtract": "--", "KP_Divide": "//"}
+# Keys that neither type nor move the caret in a one-line field: they only stamp the clock.
+STAMP_ONLY_KEYS = {"Caps_Lock", "Num_Lock", "Scroll_Lock", "Pause", "Insert", "Prior", "Next",
+                   "KP_Begin"}
 
 
-def char_of(key: str, shift: bool) -> Optional[str]:
+def typed_character(key: str, shift: bool, caps: bool = False) -> Optional[str]:
+    """The character a key types on a US keyboard (Caps Lock flips letters only); None for a
+    key that types none."""
     if len(key) == 1 and key.isalpha():
-        return key.upper() if shift else key.lower()
+        return key.upper() if shift != caps else key.lower()
     if len(key) == 1 and key.isdigit():
         return _SHIFTED_DIGITS[key] if shift else key
-    if key == "space":
-        return " "
-    if key == "period":
-        return ">" if shift else "."
+    if key in _US_CHARACTERS:
+        return _US_CHARACTERS[key][shift]
     return None
 
 
@@ -118,6 +126,7 @@ class Model:
         self.gap_err = 0.0
         self.previous_gap_err = 0.0
         self.shift_down: set[str] = set()
+        self.caps = False                         # Caps Lock, toggled by its key presses
         self.threshold_pos = threshold_pos        # the slider's position now
         self.eval_n: Optional[int] = None         # text length scored by the last evaluation
         self._query: Optional[tuple] = None       # what the last evaluation scored
@@ -143,21 +152,27 @@ class Model:
         off (an auto-repeat's scheduled time); math.inf: the time is not known at all."""
         f = self.fields[fld]
         if down:
+            # In a one-line field Up and Down move the caret as Left and Right do.
+            key = {"Up": "Left", "Down": "Right"}.get(key, key)
             if key in MODIFIERS:
                 self.shift_down.add(key)
-            elif key == "BackSpace":
-                if self.shift_down:
-                    raise ValueError("BackSpace with Shift held is not modelled")
-                if f.caret > 0:
-                    f.text = f.text[: f.caret - 1] + f.text[f.caret:]
-                    f.caret -= 1
             elif key in CARET_KEYS:
                 if self.shift_down:
                     raise ValueError("Shift+arrow selects text; not modelled")
                 f.caret = {"Left": max(0, f.caret - 1), "Right": min(len(f.text), f.caret + 1),
                            "Home": 0, "End": len(f.text)}[key]
-            else:
-                ch = char_of(key, bool(self.shift_down))
+            elif key in ("Delete", "Insert") and self.shift_down:
+                raise ValueError(f"Shift+{key} cuts or pastes; not modelled")
+            elif key == "BackSpace":      # with or without Shift: the character before the caret
+                if f.caret > 0:
+                    f.text = f.text[: f.caret - 1] + f.text[f.caret:]
+                    f.caret -= 1
+            elif key == "Delete":
+                f.text = f.text[: f.caret] + f.text[f.caret + 1:]
+            elif key == "Caps_Lock":
+                self.caps = not self.caps
+            elif key not in STAMP_ONLY_KEYS:
+                ch = typed_character(key, bool(self.shift_down), self.caps)
                 if ch is None:
                     raise ValueError(f"key {key!r} is not modelled")
                 f.text = f.text[: f.caret] + ch + f.text[f.caret:]
@@ -438,60 +453,3 @@ def score_bounds_from_labels(n: int, shown: dict[int, float]) -> tuple[float, fl
         lo.append(_extreme_pair(a, b, 0.005, worst=True))
         hi.append(_extreme_pair(a, b, 0.005, worst=False))
     return _bound_scores(lo, hi)
-
-
-# --- every key of a US keyboard, for schedules recorded from real typing ----------------------
-
-# What the keys beyond letters and digits type on a US keyboard, without and with Shift.
-_US_CHARACTERS = {"space": "  ", "grave": "`~", "minus": "-_", "equal": "=+",
-                  "bracketleft": "[{", "bracketright": "]}", "backslash": "\\|",
-                  "semicolon": ";:", "apostrophe": "'\"", "comma": ",<", "period": ".>",
-                  "slash": "/?", "less": "<>", "KP_Multiply": "**", "KP_Add": "++",
-                  "KP_Subtract": "--", "KP_Divide": "//"}
-# Keys that neither type nor move the caret in a one-line field: they only stamp the clock.
-STAMP_ONLY_KEYS = {"Caps_Lock", "Num_Lock", "Scroll_Lock", "Pause", "Insert", "Prior", "Next",
-                   "KP_Begin"}
-
-
-def typed_character(key: str, shift: bool, caps: bool = False) -> Optional[str]:
-    """The character a key types on a US keyboard (Caps Lock flips letters only); None for a
-    key that types none."""
-    if len(key) == 1 and key.isalpha():
-        return key.upper() if shift != caps else key.lower()
-    if key in _US_CHARACTERS:
-        return _US_CHARACTERS[key][shift]
-    return char_of(key, shift)
-
-
-class KeyboardModel(Model):
-    """The window's state for any key of a US keyboard: punctuation, Caps Lock, Delete (removes
-    the character after the caret), Up and Down (in a one-line field they move the caret as
-    Left and Right do), keys that only stamp the clock, and Backspace with Shift held (the
-    edit control deletes as without it). Shift with Delete or Insert (cut, paste) is refused,
-    as Model refuses Shift with the caret keys."""
-
-    def __init__(self, threshold_pos: int = 5000):
-        super().__init__(threshold_pos)
-        self.caps = False
-
-    def key(self, fld: int, t_ms: float, down: bool, key: str, err_ms: float = 0.0) -> None:
-        key = {"Up": "Left", "Down": "Right"}.get(key, key)
-        if not down or key in MODIFIERS or key in CARET_KEYS:
-            super().key(fld, t_ms, down, key, err_ms)
-            return
-        f = self.fields[fld]
-        if key in ("Delete", "Insert") and self.shift_down:
-            raise ValueError(f"Shift+{key} cuts or pastes; not modelled")
-        if key == "BackSpace":
-            f.text, f.caret = f.text[: max(f.caret - 1, 0)] + f.text[f.caret:], max(f.caret - 1, 0)
-        elif key == "Delete":
-            f.text = f.text[: f.caret] + f.text[f.caret + 1:]
-        elif key == "Caps_Lock":
-            self.caps = not self.caps
-        elif key not in STAMP_ONLY_KEYS:
-            ch = typed_character(key, bool(self.shift_down), self.caps)
-            if ch is None:
-                raise ValueError(f"key {key!r} is not modelled")
-            f.text = f.text[: f.caret] + ch + f.text[f.caret:]
-            f.caret += 1
-        self.stamp(t_ms, err_ms)
