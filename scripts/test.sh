@@ -23,16 +23,12 @@ esac
 # Every Wine prefix of the run is a copy of one booted prefix (scripts/wine-env.sh); it boots
 # while the builds run instead of in front of the first Windows test. Its output goes to the
 # console as it comes; a failure is reported when the Windows tests need it.
-mkdir -p "$repo/build"
 "$repo/scripts/wine-env.sh" boot &
 boot_pid=$!
 wait_for_prefix() {
-  [ -n "$boot_pid" ] || return 0
-  if ! wait "$boot_pid"; then
-    echo "== the Wine prefix did not boot (see build/wineprefix-pristine.log)"
-    failed=1
-  fi
-  boot_pid=""
+  wait "$boot_pid" && return 0
+  echo "== the Wine prefix did not boot (see build/wineprefix-pristine.log)"
+  failed=1
 }
 
 jobs=$(nproc 2>/dev/null || echo 2)

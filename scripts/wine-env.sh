@@ -19,7 +19,8 @@
 # processes); a copy takes a few seconds. A copy is as fresh as a boot, so a check that must
 # see everything one session writes can start from one. `bash scripts/wine-env.sh boot` boots
 # it ahead of time (scripts/test.sh does so while it builds); a session boots it if it is
-# missing, and two callers never boot it twice.
+# missing, and two callers never boot it twice. The output of the session's own Wine and Xvfb
+# processes goes to <prefix>.log.
 #
 # Settings read from the environment:
 #   TYPROVA_WINE        the Wine loader (default /usr/lib/wine/wine64; /usr/lib/wine/wine runs
@@ -31,24 +32,18 @@
 #                       Xvfb, which has no window manager (with Y there, every window closes
 #                       only after Wine's 2 s wait for a manager, and no caption is drawn);
 #                       Y on the user's display. Set for every session.
-#   TYPROVA_SESSION_WAIT  seconds to wait for another session on the same prefix (600)
-#   TYPROVA_WINE_LOG    file that receives the output of the session's own Wine and Xvfb
-#                       processes (default <prefix>.log)
 #
 # Works in callers with or without `set -e`: commands whose failure is expected are guarded,
 # and the functions report failure through their return status.
 
-_typrova_repo_root() {
-  local here
-  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd) || return 1
-  (cd "$here/.." && pwd)
-}
+_typrova_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The booted prefix that every new prefix is copied from; no session runs in it.
+_typrova_pristine="$_typrova_root/build/wineprefix-pristine"
 
-# Exports the variables every Wine call needs. Safe to call more than once.
+# Exports the variables every Wine call needs and makes the prefix's folder and log. Safe to
+# call more than once.
 wine_env() {
-  local root
-  root=$(_typrova_repo_root) || return 1
-  export WINEPREFIX="${TYPROVA_WINEPREFIX:-$root/build/wineprefix}"
+  export WINEPREFIX="${TYPROVA_WINEPREFIX:-$_typrova_root/build/wineprefix}"
   export WINEARCH=win64
   export WINEDEBUG=-all
   # No Mono or Gecko install prompt: those dialogs would block an unattended run.
@@ -57,8 +52,8 @@ wine_env() {
   export WINESERVER=/usr/lib/wine/wineserver
   # The loader path that Wine uses when one Windows process starts another.
   export WINELOADER="$WINE"
-  TYPROVA_WINE_LOG="${TYPROVA_WINE_LOG:-$WINEPREFIX.log}"
-  export TYPROVA_WINE_LOG
+  _typrova_log="$WINEPREFIX.log"
+  mkdir -p "$(dirname "$WINEPREFIX")" && : >>"$_typrova_log"
 }
 
 # True when $DISPLAY names an X server that answers within a few seconds.
@@ -70,18 +65,17 @@ wine_display_usable() {
 # Every process the session starts runs without the lock's descriptor (it must not keep the
 # prefix locked after its owner is gone) and with stdin from /dev/null, output to the log.
 _typrova_spawn() {
-  "$@" </dev/null >>"$TYPROVA_WINE_LOG" 2>&1 {TYPROVA_LOCK_FD}>&-
+  "$@" </dev/null >>"$_typrova_log" 2>&1 {TYPROVA_LOCK_FD}>&-
 }
 
-# Starts Xvfb on a free display number and exports DISPLAY. Sets TYPROVA_XVFB_PID.
+# Starts Xvfb on a free display number and exports DISPLAY and TYPROVA_XVFB_PID.
 _typrova_start_xvfb() {
-  local fdfile num i
+  local fdfile num="" i
   fdfile=$(mktemp "${TMPDIR:-/tmp}/typrova-xvfb.XXXXXX") || return 1
   # -displayfd picks a free display and writes its number once the server accepts clients.
   Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" \
-    </dev/null >>"$TYPROVA_WINE_LOG" 2>&1 {TYPROVA_LOCK_FD}>&- &
-  TYPROVA_XVFB_PID=$!
-  num=""
+    </dev/null >>"$_typrova_log" 2>&1 {TYPROVA_LOCK_FD}>&- &
+  export TYPROVA_XVFB_PID=$!
   for ((i = 0; i < 100; i++)); do        # up to 10 s
     num=$(tr -dc '0-9' <"$fdfile")
     [ -n "$num" ] && break
@@ -90,14 +84,19 @@ _typrova_start_xvfb() {
   done
   rm -f "$fdfile"
   if [ -z "$num" ]; then
-    echo "wine-env: Xvfb did not start (see $TYPROVA_WINE_LOG)" >&2
-    kill "$TYPROVA_XVFB_PID" 2>/dev/null
-    wait "$TYPROVA_XVFB_PID" 2>/dev/null
-    unset TYPROVA_XVFB_PID
+    echo "wine-env: Xvfb did not start (see $_typrova_log)" >&2
+    _typrova_stop_xvfb
     return 1
   fi
   export DISPLAY=":$num"
-  export TYPROVA_XVFB_PID
+}
+
+# Stops the Xvfb that this shell started (its child: wait returns once it is gone).
+_typrova_stop_xvfb() {
+  [ -n "${TYPROVA_XVFB_PID:-}" ] || return 0
+  kill "$TYPROVA_XVFB_PID" 2>/dev/null || true
+  wait "$TYPROVA_XVFB_PID" 2>/dev/null || true
+  unset TYPROVA_XVFB_PID DISPLAY
 }
 
 # Stops the Wine server of $WINEPREFIX and waits until it and its processes are gone.
@@ -108,22 +107,23 @@ _typrova_stop_server() {
   _typrova_spawn timeout 30 "$WINESERVER" -w || true
 }
 
-# Takes the prefix's lock on a descriptor of the calling shell (TYPROVA_LOCK_FD). One prefix
-# serves one session at a time: its server and desktop belong to one display, and a new
-# session kills the server it finds. The lock ends with the descriptor: at wine_session_stop,
-# or when the shell exits however it ends.
+# Takes the prefix's lock on a descriptor of the calling shell (TYPROVA_LOCK_FD), waiting up to
+# $1 s for its holder. One prefix serves one session at a time: its server and desktop belong
+# to one display, and a new session kills the server it finds. The lock ends with the
+# descriptor: at _typrova_unlock, or when the shell exits however it ends.
 _typrova_lock_session() {
-  local wait_s="${TYPROVA_SESSION_WAIT:-600}"
   exec {TYPROVA_LOCK_FD}>"$WINEPREFIX.lock" || return 1
-  if ! flock -n "$TYPROVA_LOCK_FD"; then
-    echo "wine-env: waiting for another session on $WINEPREFIX to end" >&2
-    if ! flock -w "$wait_s" "$TYPROVA_LOCK_FD"; then
-      echo "wine-env: another session kept $WINEPREFIX for more than $wait_s s" >&2
-      exec {TYPROVA_LOCK_FD}>&-
-      unset TYPROVA_LOCK_FD
-      return 1
-    fi
-  fi
+  flock -n "$TYPROVA_LOCK_FD" && return 0
+  echo "wine-env: waiting for another session on $WINEPREFIX to end" >&2
+  flock -w "$1" "$TYPROVA_LOCK_FD" && return 0
+  echo "wine-env: another session kept $WINEPREFIX for more than $1 s" >&2
+  _typrova_unlock
+  return 1
+}
+
+_typrova_unlock() {
+  exec {TYPROVA_LOCK_FD}>&-
+  unset TYPROVA_LOCK_FD
 }
 
 # Puts Wine's Marlett font into the prefix's C:\windows\Fonts. The caption's close box (and
@@ -142,21 +142,14 @@ _typrova_install_marlett() {
   mkdir -p "$dst" && cp "$src" "$dst/marlett.ttf"
 }
 
-# The booted prefix that every new prefix is copied from; no session runs in it.
-_typrova_pristine_prefix() {
-  local root
-  root=$(_typrova_repo_root) || return 1
-  echo "$root/build/wineprefix-pristine"
-}
-
 # True when the pristine prefix is booted and made by the Wine installed now: Wine records the
 # time of its wine.inf in .update-timestamp (a Windows text line) and updates a prefix whose
 # record differs in its first process, which a copy of an outdated one would do every time.
 _typrova_pristine_ready() {
-  [ -f "$1/system.reg" ] || return 1
+  [ -f "$_typrova_pristine/system.reg" ] || return 1
   local inf=/usr/share/wine/wine.inf
   [ -f "$inf" ] || return 0
-  [ "$(tr -dc 0-9 2>/dev/null <"$1/.update-timestamp")" = "$(stat -c %Y "$inf")" ]
+  [ "$(tr -dc 0-9 2>/dev/null <"$_typrova_pristine/.update-timestamp")" = "$(stat -c %Y "$inf")" ]
 }
 
 # Boots the pristine prefix unless it is ready, on a private Xvfb, under the pristine prefix's
@@ -166,17 +159,10 @@ _typrova_pristine_ready() {
 # minutes where 32-bit code runs under emulation. Returns non-zero on failure. It points the
 # environment at the pristine prefix: run it in a process of its own (`wine-env.sh boot`).
 wine_pristine_boot() {
-  local pristine
-  pristine=$(_typrova_pristine_prefix) || return 1
-  export TYPROVA_WINEPREFIX="$pristine"
-  # Its own log beside it, not the log of the session that asked for it.
-  unset TYPROVA_WINE_LOG
-  wine_env || return 1
-  mkdir -p "$(dirname "$WINEPREFIX")" || return 1
-  : >>"$TYPROVA_WINE_LOG" || return 1
-  TYPROVA_SESSION_WAIT=900 _typrova_lock_session || return 1
+  export TYPROVA_WINEPREFIX="$_typrova_pristine"
+  wine_env && _typrova_lock_session 900 || return 1
   local rc=0 partial="$WINEPREFIX.partial" t0=$SECONDS
-  if ! _typrova_pristine_ready "$WINEPREFIX"; then
+  if ! _typrova_pristine_ready; then
     echo "wine-env: booting Wine prefix $WINEPREFIX (once; 15 s, minutes where 32-bit code is" \
       "emulated)" >&2
     # Booted under another name and renamed when complete: a boot cut short leaves no prefix
@@ -186,53 +172,35 @@ wine_pristine_boot() {
       WINEPREFIX="$partial" _typrova_spawn timeout 900 "${WINE%64}64" wineboot -i || rc=1
       # The registry is on disk once the server is gone.
       WINEPREFIX="$partial" _typrova_stop_server
-      kill "$TYPROVA_XVFB_PID" 2>/dev/null || true
-      wait "$TYPROVA_XVFB_PID" 2>/dev/null || true
-      unset TYPROVA_XVFB_PID DISPLAY
-    else
-      rc=1
+      _typrova_stop_xvfb
     fi
     # One made by an older Wine goes.
     if [ "$rc" -eq 0 ] && [ -f "$partial/system.reg" ] && rm -rf "$WINEPREFIX" &&
         mv "$partial" "$WINEPREFIX"; then
       echo "wine-env: booted $WINEPREFIX in $((SECONDS - t0)) s" >&2
     else
-      echo "wine-env: wineboot -i failed (see $TYPROVA_WINE_LOG)" >&2
+      echo "wine-env: wineboot -i failed (see $_typrova_log)" >&2
       rc=1
     fi
   fi
-  exec {TYPROVA_LOCK_FD}>&-
-  unset TYPROVA_LOCK_FD
+  _typrova_unlock
   return "$rc"
 }
 
 # Makes $WINEPREFIX, which has no registry yet, a copy of the pristine prefix (booted first if
 # need be, in a process of its own that does not hold this session's lock). A folder that is
-# already there with something in it is booted in place instead, as it is not this script's
-# to replace.
+# already there with something in it is left alone: mv -T replaces only an empty one.
 _typrova_new_prefix() {
-  local pristine
-  pristine=$(_typrova_pristine_prefix) || return 1
-  if [ "$WINEPREFIX" = "$pristine" ]; then
-    echo "wine-env: $pristine is only copied, never run in" >&2
-    return 1
-  fi
-  if [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ]; then
-    echo "wine-env: creating Wine prefix $WINEPREFIX in place (15 s; minutes with 32-bit Wine)" >&2
-    _typrova_spawn timeout 900 "${WINE%64}64" wineboot -i && _typrova_stop_server && return 0
-    echo "wine-env: wineboot -i failed (see $TYPROVA_WINE_LOG)" >&2
-    return 1
-  fi
-  if ! _typrova_pristine_ready "$pristine"; then
-    bash "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh" boot </dev/null {TYPROVA_LOCK_FD}>&- || return 1
+  if ! _typrova_pristine_ready; then
+    bash "$_typrova_root/scripts/wine-env.sh" boot </dev/null {TYPROVA_LOCK_FD}>&- || return 1
   fi
   local t0=$SECONDS
   rm -rf "$WINEPREFIX.partial"
   # A real copy (shared blocks where the file system can): a session must not change the
   # pristine prefix through a hard link.
-  if ! cp -a --reflink=auto "$pristine" "$WINEPREFIX.partial" ||
-      ! { rmdir "$WINEPREFIX" 2>/dev/null; mv "$WINEPREFIX.partial" "$WINEPREFIX"; }; then
-    echo "wine-env: could not copy $pristine to $WINEPREFIX" >&2
+  if ! cp -a --reflink=auto "$_typrova_pristine" "$WINEPREFIX.partial" ||
+      ! mv -T "$WINEPREFIX.partial" "$WINEPREFIX"; then
+    echo "wine-env: could not copy $_typrova_pristine to $WINEPREFIX" >&2
     rm -rf "$WINEPREFIX.partial"
     return 1
   fi
@@ -242,68 +210,51 @@ _typrova_new_prefix() {
 # Prepares a display and a booted prefix with a running server and desktop.
 # Exports DISPLAY (and TYPROVA_XVFB_PID when it started Xvfb). Returns non-zero on failure.
 wine_session_start() {
-  wine_env || return 1
-  mkdir -p "$(dirname "$WINEPREFIX")" || return 1
-  : >>"$TYPROVA_WINE_LOG" || return 1
-  if [ -n "${TYPROVA_LOCK_FD:-}" ]; then
-    echo "wine-env: a session is already started in this shell" >&2
-    return 1
-  fi
-  _typrova_lock_session || return 1
+  wine_env && _typrova_lock_session 600 || return 1
+  _typrova_session_setup && return 0
+  wine_session_stop
+  return 1
+}
 
+# The steps of wine_session_start once the lock is taken.
+_typrova_session_setup() {
   # The lock is ours, so a server still running is a leftover of a session whose owner died
   # without stopping it; it may be attached to a display that no longer exists, and every
   # new process would hang on it.
   _typrova_stop_server
 
   if [ "${TYPROVA_HEADLESS:-0}" = 1 ] || ! wine_display_usable; then
-    TYPROVA_SAVED_DISPLAY="${DISPLAY:-}"
-    _typrova_start_xvfb || { wine_session_stop; return 1; }
+    _typrova_start_xvfb || return 1
   fi
+  [ -f "$WINEPREFIX/system.reg" ] || _typrova_new_prefix || return 1
 
-  local setup_wine="${WINE%64}64"
-  if [ ! -f "$WINEPREFIX/system.reg" ] && ! _typrova_new_prefix; then
-    wine_session_stop
-    return 1
-  fi
   # 32-bit programs need the prefix's 32-bit side, which a prefix created before 32-bit Wine
   # was installed lacks: update the prefix once, which adds it.
-  if [ "$WINE" != "$setup_wine" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+  local setup_wine="${WINE%64}64" wow64="$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll"
+  if [ "$WINE" != "$setup_wine" ] && [ ! -f "$wow64" ]; then
     echo "wine-env: adding the 32-bit side to $WINEPREFIX (once, takes minutes)" >&2
-    if ! timeout 900 "$setup_wine" wineboot -u </dev/null >>"$TYPROVA_WINE_LOG" 2>&1 ||
-        [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    if ! _typrova_spawn timeout 900 "$setup_wine" wineboot -u || [ ! -f "$wow64" ]; then
       echo "wine-env: could not add the 32-bit side to $WINEPREFIX (is wine32 installed?" \
-        "see $TYPROVA_WINE_LOG)" >&2
-      wine_session_stop
+        "see $_typrova_log)" >&2
       return 1
     fi
     _typrova_stop_server
   fi
 
-  _typrova_install_marlett || { wine_session_stop; return 1; }
+  _typrova_install_marlett || return 1
 
   # A persistent server keeps the desktop between the short processes of a test run.
   _typrova_spawn "$WINESERVER" -p || true
   # One small process that opens the desktop, waited for, so that later processes do not
   # race the desktop's creation (that race can hang a process for a long time). It also
   # writes the window-manager setting, which each later process reads as it starts.
-  local managed="${TYPROVA_WINE_MANAGED:-}"
-  if [ -z "$managed" ]; then
-    managed=Y
-    [ -n "${TYPROVA_XVFB_PID:-}" ] && managed=N
-  fi
-  case "$managed" in
-    Y | N) ;;
-    *) echo "wine-env: TYPROVA_WINE_MANAGED must be Y or N" >&2; wine_session_stop; return 1 ;;
-  esac
+  local managed="${TYPROVA_WINE_MANAGED:-Y}"
+  [ -n "${TYPROVA_XVFB_PID:-}" ] && managed="${TYPROVA_WINE_MANAGED:-N}"
   if ! _typrova_spawn timeout 120 "$setup_wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed \
       /t REG_SZ /d "$managed" /f; then
-    echo "wine-env: first Wine process did not finish (see $TYPROVA_WINE_LOG)" >&2
-    wine_session_stop
+    echo "wine-env: first Wine process did not finish (see $_typrova_log)" >&2
     return 1
   fi
-  export TYPROVA_WINE_SESSION=1
-  return 0
 }
 
 # Stops the Wine server of the prefix and the Xvfb that wine_session_start started, and
@@ -311,21 +262,8 @@ wine_session_start() {
 wine_session_stop() {
   [ -n "${TYPROVA_LOCK_FD:-}" ] || return 0
   _typrova_stop_server
-  if [ -n "${TYPROVA_XVFB_PID:-}" ]; then
-    # Xvfb is this shell's child: wait returns once it is gone.
-    kill "$TYPROVA_XVFB_PID" 2>/dev/null || true
-    wait "$TYPROVA_XVFB_PID" 2>/dev/null || true
-    unset TYPROVA_XVFB_PID
-    if [ -n "${TYPROVA_SAVED_DISPLAY:-}" ]; then
-      export DISPLAY="$TYPROVA_SAVED_DISPLAY"
-    else
-      unset DISPLAY
-    fi
-    unset TYPROVA_SAVED_DISPLAY
-  fi
-  exec {TYPROVA_LOCK_FD}>&-
-  unset TYPROVA_LOCK_FD TYPROVA_WINE_SESSION
-  return 0
+  _typrova_stop_xvfb
+  _typrova_unlock
 }
 
 # `wine-env.sh hold`: a session for a caller that cannot source this file.
@@ -339,7 +277,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   trap 'wine_session_stop; exit 143' TERM INT HUP
   wine_session_start || exit 1
   for name in WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES WINE WINESERVER WINELOADER \
-      TYPROVA_WINE_LOG TYPROVA_WINE_SESSION DISPLAY TYPROVA_XVFB_PID; do
+      DISPLAY TYPROVA_XVFB_PID; do
     [ -n "${!name:-}" ] && printf '%s=%s\n' "$name" "${!name}"
   done
   echo ready

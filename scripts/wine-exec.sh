@@ -7,14 +7,8 @@
 # prefix take turns on the prefix's lock.
 set -uo pipefail
 
-if [ $# -lt 1 ]; then
-  echo "usage: wine-exec.sh prog.exe [args...]" >&2
-  exit 2
-fi
-
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source-path=SCRIPTDIR source=wine-env.sh
-source "$here/wine-env.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 wine_env
 
 if [ -n "${DISPLAY:-}" ]; then
