@@ -1,7 +1,8 @@
-"""The headless half of scripts/run.sh: opens the program on a private Xvfb, types a key script
-into both fields (the second time slower), saves a picture of the window and closes it.
+"""The headless half of scripts/run.sh: opens the program on a private Xvfb, types
+scripts/demo.keys into both fields (the second time 7 % slower), saves a picture of the window
+to build/screenshot.png and closes the program.
 
-    python3 scripts/screenshot.py --app EXE --out PNG [--keys FILE] [--caption C] [--slower F]
+    python3 scripts/screenshot.py [--app EXE] [--injector PATH] [--winprobe PATH]
 """
 
 from __future__ import annotations
@@ -14,33 +15,24 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 import harness  # noqa: E402
 import replay  # noqa: E402
 
+CAPTION = "Typrova"
+OUT = harness.REPO / "build" / "screenshot.png"
+
 
 def main() -> int:
-    p = harness.tool_arguments(harness.REPO / "build/win64/app/Typrova.exe")
-    p.add_argument("--out", type=Path, required=True)
-    p.add_argument("--keys", type=Path, help="key script typed into both fields")
-    p.add_argument("--caption", default="Typrova")
-    p.add_argument("--slower", type=float, default=1.07,
-                   help="factor on the times of the second field's typing")
-    args = p.parse_args()
-    typing = args.keys is not None and args.injector.is_file()
-    if args.keys is not None and not typing:
-        print(f"run.sh: no key injector ({args.injector}); empty window shown", file=sys.stderr)
-    with harness.Session(args.injector, args.winprobe, managed=False) as s:
-        app = s.launch(args.app, args.caption, wait_timeout_ms=30000)
-        if typing:
-            events = harness.parse_script(args.keys.read_text())
-            s.focus_field(args.caption, replay.ENTERED)
-            s.play(events)
-            # Whole milliseconds, as the script's own times are.
-            slower = [harness.KeyEvent(float("%.0f" % (e.at_ms * args.slower)), e.down, e.key)
-                      for e in events]
-            s.focus_field(args.caption, replay.REENTERED)
-            s.play(slower)
-            time.sleep(0.3)
-        s.screenshot(args.caption, args.out)
+    args = harness.tool_arguments(harness.REPO / "build/win64/app/Typrova.exe").parse_args()
+    events = harness.parse_script((harness.REPO / "scripts" / "demo.keys").read_text())
+    # Whole milliseconds, as the script's own times are.
+    slower = [harness.KeyEvent(float("%.0f" % (e.at_ms * 1.07)), e.down, e.key) for e in events]
+    with harness.Session(args.injector, args.winprobe) as s:
+        app = s.launch(args.app, CAPTION, wait_timeout_ms=30000)
+        for field, typing in ((replay.ENTERED, events), (replay.REENTERED, slower)):
+            s.focus_field(CAPTION, field)
+            s.play(typing)
+        time.sleep(0.3)
+        s.screenshot(CAPTION, OUT)
         rc = s.close(app)
-    print(f"Screenshot of the window: {args.out} (program exit code {rc})")
+    print(f"Screenshot of the window: {OUT} (program exit code {rc})")
     return 0
 
 

@@ -17,5 +17,4 @@ shift || true
 cmake --build --preset native --target injector
 cmake --build --preset win64 --target Typrova winprobe
 
-export TYPROVA_HEADLESS=1
 exec python3 "$repo/tests/e2e/test_soak.py" --events "$events" "$@"
