@@ -48,15 +48,13 @@ apt_install "${packages[@]}"
 
 # --- 32-bit programs -------------------------------------------------------------------------
 
-# How this machine runs a 32-bit (i386) Linux program: prints "native", "emulated <path of
-# the interpreter registered for it>", or "none". The probe is a 114-byte static i386 ELF
-# written here (no 32-bit compiler or library is needed to make it): it sleeps 0.3 s
-# (nanosleep), long enough for its /proc/PID/exe to be read, and exits with status 42.
-i386_mode() {
-  local probe pid exe="" status=0 i self
+# True when the kernel runs a 32-bit (i386) Linux program, by itself or through an emulator
+# already registered for it. The probe is a 96-byte static i386 ELF written here (no 32-bit
+# compiler or library is needed to make it): its only code is the system call exit(42).
+runs_i386() {
+  local probe status=0
   probe=$(mktemp "${TMPDIR:-/tmp}/typrova-i386.XXXXXX") || return 1
   # ELF header (52 bytes), one loadable segment at 0x08048000 (32 bytes), then the code:
-  # push 300000000; push 0; mov ebx, esp; xor ecx, ecx; mov eax, 162; int 0x80;
   # mov eax, 1; mov ebx, 42; int 0x80.
   printf '%b' \
     '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
@@ -64,33 +62,12 @@ i386_mode() {
     '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00' \
     '\x00\x00\x00\x00' \
     '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08' \
-    '\x72\x00\x00\x00\x72\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' \
-    '\x68\x00\xa3\xe1\x11\x6a\x00\x89\xe3\x31\xc9\xb8\xa2\x00\x00\x00\xcd\x80' \
+    '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' \
     '\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' >"$probe"
   chmod +x "$probe"
-  self=$(readlink /proc/$$/exe)
-  ("$probe" 2>/dev/null) &
-  pid=$!
-  # The subshell is bash until the probe is executed; then it is the probe itself (native)
-  # or the interpreter that binfmt_misc started for it.
-  for ((i = 0; i < 25; i++)); do
-    exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || exe=""
-    [ -n "$exe" ] && [ "$exe" != "$self" ] && break
-    sleep 0.01
-  done
-  wait "$pid" || status=$?
+  "$probe" 2>/dev/null || status=$?
   rm -f "$probe"
-  if [ "$status" -ne 42 ]; then
-    echo none
-  elif [ "$exe" = "$probe" ]; then
-    echo native
-  else
-    echo "emulated $exe"
-  fi
-}
-
-runs_i386() {
-  [ "$(i386_mode)" != none ]
+  [ "$status" -eq 42 ]
 }
 
 binfmt=/proc/sys/fs/binfmt_misc
@@ -122,12 +99,11 @@ register_i386_emulator() {
     $sudo tee "$binfmt/register" >/dev/null
 }
 
-mode=$(i386_mode)
-if [ "$mode" != none ]; then
+if runs_i386; then
   # Native, or an emulator is registered already: binfmt_misc is left as it is.
-  case "$mode" in
-    emulated*) echo "install-deps: 32-bit programs run through ${mode#emulated }, registered in $binfmt" ;;
-  esac
+  if grep -qsx enabled "$binfmt/qemu-i386"; then
+    echo "install-deps: 32-bit programs run through the emulator registered in $binfmt/qemu-i386"
+  fi
 else
   echo "This kernel does not run 32-bit Linux programs: setting up user-mode emulation"
   register_i386_emulator
