@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
 """Writes res/typrova.ico, the program icon: a key cap with rhythm bars on its face, in a 32x32
 and a 16x16 image of 16 colours each (4-bit bitmaps with an AND mask). Standard library only.
-
-    make_icon.py [OUTPUT]          write the icon (default: res/typrova.ico beside this script)
 """
 
 import struct
-import sys
 from pathlib import Path
 
 # The classic 16-colour palette, as (red, green, blue).
@@ -33,26 +30,25 @@ class Canvas:
             for x in range(x0, x1 + 1):
                 self.pixels[y][x] = colour
 
+    def corners(self, x0, y0, x1, y1, n, colour):
+        """Sets a diagonal triangle of n pixels' side in each corner of the box to colour."""
+        for i in range(n):
+            for j in range(n - i):
+                for x, y in ((x0 + j, y0 + i), (x1 - j, y0 + i),
+                             (x0 + j, y1 - i), (x1 - j, y1 - i)):
+                    self.pixels[y][x] = colour
+
     def key_cap(self, x0, y0, x1, y1, face, skirt_top, corner):
         """A rounded key cap: black outline, silver left/top bevel, grey right bevel and
         front skirt, white face. face = (x0, y0, x1, y1); corner = pixels cut per corner."""
         self.fill(x0, y0, x1, y1, BLACK)
-        for i in range(corner):            # cut the outline's corners diagonally
-            for j in range(corner - i):
-                for x, y in ((x0 + j, y0 + i), (x1 - j, y0 + i),
-                             (x0 + j, y1 - i), (x1 - j, y1 - i)):
-                    self.pixels[y][x] = TRANSPARENT
+        self.corners(x0, y0, x1, y1, corner, TRANSPARENT)     # the outline's rounded corners
         inner = (x0 + 1, y0 + 1, x1 - 1, y1 - 1)
         self.fill(*inner, SILVER)
         self.fill(face[2] + 1, inner[1], inner[2], inner[3], GREY)      # right bevel
         self.fill(inner[0], skirt_top, inner[2], inner[3], GREY)        # front skirt
         self.fill(*face, WHITE)
-        # Re-draw the rounded inner corners of the outline.
-        for i in range(corner - 1):
-            for j in range(corner - 1 - i):
-                for x, y in ((inner[0] + j, inner[1] + i), (inner[2] - j, inner[1] + i),
-                             (inner[0] + j, inner[3] - i), (inner[2] - j, inner[3] - i)):
-                    self.pixels[y][x] = BLACK
+        self.corners(*inner, corner - 1, BLACK)                 # the outline's inner corners
 
     def bars(self, x, baseline, heights, width, gap):
         """Bottom-aligned rhythm bars: lit blue on the left, navy on the right column."""
@@ -114,17 +110,11 @@ def encode_icon(canvases):
     return out + b"".join(images)
 
 
-def build():
-    return encode_icon([draw_32(), draw_16()])
-
-
-def main(argv):
-    default = Path(__file__).resolve().parent.parent / "res" / "typrova.ico"
-    path = Path(argv[0]) if argv else default
-    path.write_bytes(build())
+def main():
+    path = Path(__file__).resolve().parent.parent / "res" / "typrova.ico"
+    path.write_bytes(encode_icon([draw_32(), draw_16()]))
     print(f"wrote {path}")
-    return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    main()
