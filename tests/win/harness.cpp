@@ -98,10 +98,25 @@ std::string waitForItemText(HWND dialog, int id, const std::string& expected, in
     return current;
 }
 
+std::string className(HWND window)
+{
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::vector<HWND> children(HWND dialog)
+{
+    std::vector<HWND> out;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        out.push_back(child);
+    return out;
+}
+
 std::vector<std::string> childTexts(HWND dialog)
 {
     std::vector<std::string> texts;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    for (HWND child : children(dialog))
         texts.push_back(text(child));
     return texts;
 }

@@ -34,20 +34,13 @@ RECT clientRectOf(HWND dialog, HWND child)
     return rect;
 }
 
-std::string className(HWND window)
-{
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
 void expectControl(HWND dialog, HWND child, const ExpectedControl& want, bool checkSize)
 {
     SCOPED_TRACE("id " + std::to_string(want.id));
     if (want.id != kNoId) {
         EXPECT_EQ(GetDlgCtrlID(child), want.id);
     }
-    EXPECT_STRCASEEQ(className(child).c_str(), want.windowClass);
+    EXPECT_STRCASEEQ(harness::className(child).c_str(), want.windowClass);
     if (want.text) {
         EXPECT_EQ(harness::text(child), want.text);
     }
@@ -93,9 +86,8 @@ TEST(Layout, MainWindowTemplateCreatesEveryControlAsLaidOut)
         // The grid's labels may stand anywhere among the other controls; each kind keeps
         // its own order.
         int other = 0, grid = 0, index = 0;
-        for (HWND child = GetWindow(window, GW_CHILD); child;
-             child = GetWindow(child, GW_HWNDNEXT), ++index) {
-            SCOPED_TRACE("control #" + std::to_string(index + 1));
+        for (HWND child : harness::children(window)) {
+            SCOPED_TRACE("control #" + std::to_string(++index));
             if (isGridLabel(GetDlgCtrlID(child))) {
                 ASSERT_LT(grid, kGridLabelCount);
                 expectControl(window, child, kGridLabels[grid++], true);
@@ -146,12 +138,10 @@ TEST(Layout, AboutBoxTemplateCreatesItsFourControls)
         expectFrame(window, kAboutBoxCaption, kAboutBoxWidth, kAboutBoxHeight, kAboutBoxStyle,
                     kAboutBoxStyleMask);
         // The icon control sizes itself to the icon: only its position is compared.
-        HWND child = GetWindow(window, GW_CHILD);
-        for (int i = 0; i < kAboutBoxControlCount; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
-            ASSERT_NE(child, nullptr);
-            expectControl(window, child, kAboutBoxControls[i], i != 0);
-        }
-        EXPECT_EQ(child, nullptr) << "more controls than the layout has";
+        const std::vector<HWND> controls = harness::children(window);
+        ASSERT_EQ(controls.size(), std::size(kAboutBoxControls));
+        for (std::size_t i = 0; i < controls.size(); ++i)
+            expectControl(window, controls[i], kAboutBoxControls[i], i != 0);
     });
 }
 
