@@ -1,12 +1,12 @@
 // The main window as it opens, as it is typed into and as its buttons, slider and system menu
-// are used, checked from the live dialog with real key messages and a fake clock; plus the two
-// classic faults of a Win32 layer (a lost custom-draw answer, a subclass that runs before the
-// control's own processing). The filing rules alone are the timing tests'
-// (tests/timing/clock_test.cpp); the typing cases catch what the window adds: which messages
-// stamp, the length read from the field, the shared clock, when it evaluates.
+// are used, checked from the live dialog with real key messages and a fake clock. The filing
+// rules alone are the timing tests' (tests/timing/clock_test.cpp); the typing cases catch what
+// the window adds: which messages stamp, the length read from the field, the shared clock,
+// when it evaluates.
 #include "harness.h"
 
 #include "app.h"
+#include "expected_layout.h"
 #include "resource.h"
 #include "timing_grid.h"
 #include "typing_dlg.h"
@@ -15,7 +15,6 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,18 +22,6 @@
 using harness::itemText;
 
 namespace {
-
-std::vector<int> allGridIds()
-{
-    std::vector<int> ids;
-    for (const TimingGridIds* grid : {&kEnteredGrid, &kReenteredGrid})
-        for (int key = 1; key <= typrova::kMaxKeys; ++key) {
-            ids.push_back(grid->pressed[key]);
-            if (key >= 2)
-                ids.push_back(grid->intervals[key]);
-        }
-    return ids;
-}
 
 // The centre of `inner` is within a pixel of the centre of `outer`.
 void expectCentred(const RECT& inner, const RECT& outer)
@@ -165,10 +152,8 @@ TEST_F(Capture, PastedTextIsNotEvaluatedUntilTheNextStoredRelease)
 TEST_F(MainWindow, OpensWithClearedTablesNoVerdictAndTheThresholdInTheMiddle)
 {
     run([](HWND dialog) {
-        const std::vector<int> grid = allGridIds();
-        ASSERT_EQ(grid.size(), 58u);
-        for (int id : grid)
-            EXPECT_EQ(itemText(dialog, id), "0.00") << "label " << id;
+        for (const typrova_test::ExpectedControl& label : typrova_test::kGridLabels)
+            EXPECT_EQ(itemText(dialog, label.id), "0.00") << "label " << label.id;
         EXPECT_EQ(itemText(dialog, IDC_SCORE), "0.00");
         EXPECT_EQ(itemText(dialog, IDC_VERDICT), "Enter text");
         EXPECT_EQ(harness::waitForItemText(dialog, IDC_THRESHOLD_VALUE, "50.00"), "50.00");
@@ -324,84 +309,4 @@ TEST(Application, InitInstanceRunsTheMainWindowAsTheMainWindowAndEndsWhenItClose
     closer.join();
     EXPECT_NE(seenMain, nullptr);
     EXPECT_EQ(app.GetMainWnd(), nullptr);
-}
-
-namespace {
-
-// A dialog on the main template whose slider asks for item-level custom draw: the items are
-// only drawn through notifications if the answer to the first one reached the trackbar.
-class CustomDrawProbe : public CDialog {
-public:
-    CustomDrawProbe() : CDialog(IDD_TYPROVA_DIALOG) {}
-    std::atomic<int> itemNotifications{0};
-    const MessageMap* GetMessageMap() const override
-    {
-        static constexpr MessageEntry entries[] = {
-            handle<&CustomDrawProbe::OnCustomDraw, NotifyParams>(onNotify(NM_CUSTOMDRAW, IDC_THRESHOLD)),
-        };
-        static const MessageMap map = makeMessageMap(CDialog::GetMessageMap(), entries);
-        return &map;
-    }
-    void OnCustomDraw(NMHDR* header, LRESULT* result)
-    {
-        const auto* draw = reinterpret_cast<NMCUSTOMDRAW*>(header);
-        if (draw->dwDrawStage == CDDS_PREPAINT)
-            *result = CDRF_NOTIFYITEMDRAW;
-        else if (draw->dwDrawStage == CDDS_ITEMPREPAINT)
-            ++itemNotifications;
-    }
-};
-
-// An edit control that records the text it holds when its key handlers run.
-class RecordingEdit : public CEdit {
-public:
-    std::vector<std::string> seen;
-    const MessageMap* GetMessageMap() const override
-    {
-        static constexpr MessageEntry entries[] = {
-            handle<&RecordingEdit::OnKeyDown, KeyParams>(onMessage(WM_KEYDOWN), When::AfterDefault),
-            handle<&RecordingEdit::OnKeyUp, KeyParams>(onMessage(WM_KEYUP), When::AfterDefault),
-        };
-        static const MessageMap map = makeMessageMap(nullptr, entries);
-        return &map;
-    }
-    void OnKeyDown(UINT, UINT, UINT) { seen.push_back("down:" + harness::text(m_hWnd)); }
-    void OnKeyUp(UINT, UINT, UINT) { seen.push_back("up:" + harness::text(m_hWnd)); }
-};
-
-class SubclassProbe : public CDialog {
-public:
-    SubclassProbe() : CDialog(IDD_TYPROVA_DIALOG) {}
-    RecordingEdit edit;
-
-protected:
-    void DoDataExchange(CDataExchange& exchange) override { DDX_Control(exchange, IDC_ENTERED, edit); }
-};
-
-} // namespace
-
-TEST(Framework, CustomDrawAnswerReachesTheControl)
-{
-    CustomDrawProbe probe;
-    harness::runModal(probe, "Typrova", [&](HWND dialog) {
-        RedrawWindow(GetDlgItem(dialog, IDC_THRESHOLD), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-        for (int i = 0; i < 100 && probe.itemNotifications == 0; ++i)
-            Sleep(10);
-    });
-    EXPECT_GT(probe.itemNotifications.load(), 0);
-}
-
-TEST(Framework, SubclassedEditSeesKeysAfterItsOwnProcessing)
-{
-    SubclassProbe probe;
-    harness::runModal(probe, "Typrova", [&](HWND dialog) {
-        const HWND edit = GetDlgItem(dialog, IDC_ENTERED);
-        SetWindowTextA(edit, "abc");
-        SendMessageA(edit, EM_SETSEL, 0, 0);
-        SendMessageA(edit, WM_KEYDOWN, VK_DELETE, 1); // the edit deletes "a" in its own handling
-        SendMessageA(edit, WM_KEYUP, VK_DELETE, 0xC0000001);
-        SendMessageA(edit, WM_SYSKEYDOWN, 'X', 0x202D0001); // Alt+X: a system key
-    });
-    EXPECT_EQ(probe.edit.seen, (std::vector<std::string>{"down:bc", "up:bc"}));
-    EXPECT_EQ(probe.edit.GetSafeHwnd(), nullptr) << "detached when the control was destroyed";
 }
