@@ -25,7 +25,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -36,32 +35,14 @@ constexpr int kExitOk = 0;
 constexpr int kExitNotFound = 1;
 constexpr int kExitUsage = 2;
 
-struct FindData {
-    const char* caption;
-    HWND found;
-};
-
-// Called for every top-level window; stops at the first visible one with the exact caption.
-BOOL CALLBACK findVisibleTopLevel(HWND hwnd, LPARAM lParam) {
-    FindData* data = reinterpret_cast<FindData*>(lParam);
-    if (!IsWindowVisible(hwnd))
-        return TRUE;
-    // GetWindowTextA reads another process's caption without sending it a message, so a
-    // hung window cannot slow the search down.
-    char text[512];
-    if (GetWindowTextA(hwnd, text, static_cast<int>(sizeof text)) <= 0)
-        return TRUE;
-    if (std::strcmp(text, data->caption) == 0) {
-        data->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
+// The first visible top-level window with this caption (compared without regard to case, as
+// FindWindowEx does). FindWindowEx reads captions without sending a message, so a hung window
+// cannot slow the search down.
 HWND findWindow(const char* caption) {
-    FindData data{caption, nullptr};
-    EnumWindows(findVisibleTopLevel, reinterpret_cast<LPARAM>(&data));
-    return data.found;
+    HWND hwnd = nullptr;
+    while ((hwnd = FindWindowExA(nullptr, hwnd, nullptr, caption)) && !IsWindowVisible(hwnd)) {
+    }
+    return hwnd;
 }
 
 // Reads a window's text with a bounded wait. Returns false when the window does not answer.

@@ -23,7 +23,6 @@ namespace {
 struct Measured {
     int id;
     std::string text;
-    SIZE extent;
     int room; // client width left over once the text and the control's margins are taken
 };
 
@@ -88,7 +87,7 @@ Measured measure(HWND control, const std::string& text)
     } else if (harness::className(control) == "Button") {
         marginX = marginY = 2 * MulDiv(2, scale, 96);
     }
-    Measured m{GetDlgCtrlID(control), text, extent, client.right - marginX - extent.cx};
+    Measured m{GetDlgCtrlID(control), text, client.right - marginX - extent.cx};
     EXPECT_LE(extent.cx + marginX, client.right)
         << "control " << m.id << " \"" << text << "\": text " << extent.cx << " px wide, room "
         << client.right - marginX << " px";

@@ -31,6 +31,10 @@ std::string className(HWND window);
 std::string itemText(HWND dialog, int id);
 // Polls until control `id` reads `expected`; returns the last text read.
 std::string waitForItemText(HWND dialog, int id, const std::string& expected, int timeoutMs = 3000);
+// Puts a printer in place of GoogleTest's default one that prints the same but does not also
+// hand failure texts to the debugger (console_printer.cpp says why).
+void useConsolePrinter();
+
 // All direct children in creation order, and their texts.
 std::vector<HWND> children(HWND dialog);
 std::vector<std::string> childTexts(HWND dialog);
