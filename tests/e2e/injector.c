@@ -56,8 +56,7 @@ typedef struct {
 } EventList;
 
 static volatile sig_atomic_t g_stop = 0;
-static int g_x_error = 0;
-static unsigned char g_x_error_code = 0;
+static unsigned char g_x_error_code = 0; /* 0: none (no X error has code 0) */
 
 static void on_signal(int sig) {
     (void)sig;
@@ -67,7 +66,6 @@ static void on_signal(int sig) {
 /* Called by Xlib for an asynchronous protocol error; remembered and checked after XSync. */
 static int on_x_error(Display *dpy, XErrorEvent *ev) {
     (void)dpy;
-    g_x_error = 1;
     g_x_error_code = ev->error_code;
     return 0;
 }
@@ -279,7 +277,7 @@ int main(void) {
         held[ev->code] = (unsigned char)ev->down;
         /* The round trip confirms the server took the event before the next one is due. */
         XSync(dpy, False);
-        if (g_x_error) {
+        if (g_x_error_code) {
             fprintf(stderr, "injector: X error %u after '%s'\n", (unsigned)g_x_error_code, ev->name);
             rc = EXIT_X_FAILURE;
             ++sent;

@@ -74,6 +74,16 @@ void expectFrame(HWND dialog, const char* caption, int width, int height, DWORD 
     EXPECT_EQ(client.bottom, want.bottom);
 }
 
+std::string versionString(const std::vector<char>& block, const char* key)
+{
+    char* value = nullptr;
+    UINT length = 0;
+    const std::string path = std::string("\\StringFileInfo\\040904B0\\") + key;
+    if (!VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
+        return "<missing>";
+    return length ? std::string(value) : std::string();
+}
+
 } // namespace
 
 TEST(Layout, MainWindowTemplateCreatesEveryControlAsLaidOut)
@@ -132,18 +142,6 @@ TEST(Layout, AboutBoxTemplateCreatesItsFourControls)
             expectControl(window, controls[i], kAboutBoxControls[i], i != 0);
     });
 }
-
-namespace {
-std::string versionString(const std::vector<char>& block, const char* key)
-{
-    char* value = nullptr;
-    UINT length = 0;
-    const std::string path = std::string("\\StringFileInfo\\040904B0\\") + key;
-    if (!VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
-        return "<missing>";
-    return length ? std::string(value) : std::string();
-}
-} // namespace
 
 TEST(Resources, ProgramCarriesItsVersionBlock)
 {
