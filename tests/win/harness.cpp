@@ -113,12 +113,4 @@ std::vector<HWND> children(HWND dialog)
     return out;
 }
 
-std::vector<std::string> childTexts(HWND dialog)
-{
-    std::vector<std::string> texts;
-    for (HWND child : children(dialog))
-        texts.push_back(text(child));
-    return texts;
-}
-
 } // namespace harness

@@ -35,8 +35,7 @@ std::string waitForItemText(HWND dialog, int id, const std::string& expected, in
 // hand failure texts to the debugger (console_printer.cpp says why).
 void useConsolePrinter();
 
-// All direct children in creation order, and their texts.
+// All direct children in creation order.
 std::vector<HWND> children(HWND dialog);
-std::vector<std::string> childTexts(HWND dialog);
 
 } // namespace harness
