@@ -18,7 +18,7 @@
  * not permitted it says so on stderr and goes on with normal scheduling. It sleeps between
  * events and never spins, so the priority cannot starve the program under test.
  *
- * Exit codes: 0 all sent, 1 X or system failure, 2 bad usage, bad script or a keysym that
+ * Exit codes: 0 all sent, 1 X or system failure, 2 a bad script or a keysym that
  * the current keymap cannot type. Keys still held when the run stops (end of script, error,
  * SIGINT/SIGTERM) are released, so that no key stays stuck in the X server.
  */
@@ -56,8 +56,7 @@ typedef struct {
 } EventList;
 
 static volatile sig_atomic_t g_stop = 0;
-static int g_x_error = 0;
-static unsigned char g_x_error_code = 0;
+static unsigned char g_x_error_code = 0; /* 0: none (no X error has code 0) */
 
 static void on_signal(int sig) {
     (void)sig;
@@ -67,7 +66,6 @@ static void on_signal(int sig) {
 /* Called by Xlib for an asynchronous protocol error; remembered and checked after XSync. */
 static int on_x_error(Display *dpy, XErrorEvent *ev) {
     (void)dpy;
-    g_x_error = 1;
     g_x_error_code = ev->error_code;
     return 0;
 }
@@ -79,14 +77,8 @@ static double elapsed_ms(const struct timespec *start) {
 }
 
 static struct timespec add_ms(const struct timespec *start, double ms) {
-    struct timespec t = *start;
-    long long ns = (long long)llround(ms * 1e6);
-    t.tv_sec += (time_t)(ns / 1000000000LL);
-    t.tv_nsec += (long)(ns % 1000000000LL);
-    if (t.tv_nsec >= 1000000000L) {
-        t.tv_sec += 1;
-        t.tv_nsec -= 1000000000L;
-    }
+    long long ns = start->tv_nsec + llround(ms * 1e6);
+    struct timespec t = {start->tv_sec + (time_t)(ns / 1000000000LL), (long)(ns % 1000000000LL)};
     return t;
 }
 
@@ -109,14 +101,12 @@ static int parse_line(char *line, unsigned long lineno, Event *ev) {
     char *hash = strchr(line, '#');
     if (hash)
         *hash = '\0';
-    char *save = NULL;
-    char *t = strtok_r(line, " \t\r\n", &save);
-    if (!t)
+    /* A field wider than its buffer spills into the next one and is refused as a wrong count. */
+    char t[64], dir[16], key[sizeof ev->name], extra[2];
+    int fields = sscanf(line, "%63s %15s %63s %1s", t, dir, key, extra);
+    if (fields == EOF)
         return 0;
-    char *dir = strtok_r(NULL, " \t\r\n", &save);
-    char *key = strtok_r(NULL, " \t\r\n", &save);
-    char *extra = strtok_r(NULL, " \t\r\n", &save);
-    if (!dir || !key || extra) {
+    if (fields != 3) {
         fprintf(stderr, "injector: line %lu: expected '<time_ms> <down|up> <keysym>'\n", lineno);
         return -1;
     }
@@ -133,10 +123,6 @@ static int parse_line(char *line, unsigned long lineno, Event *ev) {
         ev->down = 0;
     } else {
         fprintf(stderr, "injector: line %lu: expected 'down' or 'up', got '%s'\n", lineno, dir);
-        return -1;
-    }
-    if (strlen(key) >= sizeof ev->name) {
-        fprintf(stderr, "injector: line %lu: keysym name too long\n", lineno);
         return -1;
     }
     ev->at_ms = at;
@@ -232,36 +218,26 @@ static void raise_priority(void) {
         fprintf(stderr, "injector: note: memory not locked (%s)\n", strerror(errno));
 }
 
-int main(int argc, char **argv) {
-    (void)argv;
-    if (argc != 1) {
-        fprintf(stderr, "usage: injector < script\n");
-        return EXIT_BAD_INPUT;
-    }
+int main(void) {
     EventList list = {NULL, 0, 0};
-    if (read_script(stdin, &list) != 0) {
-        free(list.items);
-        return EXIT_BAD_INPUT;
-    }
-
-    Display *dpy = XOpenDisplay(NULL);
-    if (!dpy) {
+    Display *dpy = NULL;
+    int rc = EXIT_BAD_INPUT;
+    if (read_script(stdin, &list) != 0)
+        goto done;
+    rc = EXIT_X_FAILURE;
+    if (!(dpy = XOpenDisplay(NULL))) {
         fprintf(stderr, "injector: cannot open display '%s'\n", getenv("DISPLAY") ? getenv("DISPLAY") : "");
-        free(list.items);
-        return EXIT_X_FAILURE;
+        goto done;
     }
     XSetErrorHandler(on_x_error);
     int ev_base, err_base, major, minor;
     if (!XTestQueryExtension(dpy, &ev_base, &err_base, &major, &minor)) {
         fprintf(stderr, "injector: the X server has no XTEST extension\n");
-        XCloseDisplay(dpy);
-        free(list.items);
-        return EXIT_X_FAILURE;
+        goto done;
     }
     if (resolve_keycodes(dpy, &list) != 0) {
-        XCloseDisplay(dpy);
-        free(list.items);
-        return EXIT_BAD_INPUT;
+        rc = EXIT_BAD_INPUT;
+        goto done;
     }
     /* No SA_RESTART: a signal must wake the sleep so that held keys are released promptly. */
     struct sigaction sa;
@@ -274,7 +250,7 @@ int main(int argc, char **argv) {
     raise_priority();
 
     unsigned char held[256] = {0};
-    int rc = 0;
+    rc = 0;
     struct timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
     size_t sent = 0;
@@ -301,7 +277,7 @@ int main(int argc, char **argv) {
         held[ev->code] = (unsigned char)ev->down;
         /* The round trip confirms the server took the event before the next one is due. */
         XSync(dpy, False);
-        if (g_x_error) {
+        if (g_x_error_code) {
             fprintf(stderr, "injector: X error %u after '%s'\n", (unsigned)g_x_error_code, ev->name);
             rc = EXIT_X_FAILURE;
             ++sent;
@@ -322,7 +298,9 @@ int main(int argc, char **argv) {
     }
     if (fflush(stdout) != 0 && rc == 0)
         rc = EXIT_X_FAILURE;
-    XCloseDisplay(dpy);
+done:
+    if (dpy)
+        XCloseDisplay(dpy);
     free(list.items);
     return rc;
 }

@@ -2,16 +2,15 @@
 // Wine prefix or same Windows desktop), for end-to-end tests: find it, read its controls'
 // texts and rectangles, click buttons, close it.
 //
-//   winprobe wait  <caption> [timeout_ms]   wait for a visible window; prints hwnd and pid
+//   winprobe wait  <caption> <timeout_ms>   wait for a visible window; prints hwnd and pid
 //   winprobe text  <caption> <id> [<id>...] one text per line
 //   winprobe focus <caption>                id of the control holding the keyboard focus
 //   winprobe rect  <caption> [<id>]         screen rectangle: left top right bottom
 //   winprobe click <caption> <id>           posts BM_CLICK to the control
 //   winprobe close <caption>                posts WM_CLOSE to the window
 //   winprobe syscommand <caption> <command> posts WM_SYSCOMMAND (e.g. 0x10, the About item)
-//   winprobe send  <caption> <id> <message> [wParam [lParam]]
-//                                           sends a message that carries no pointer (an
-//                                           id of 0 means the window itself); prints the result
+//   winprobe send  <caption> <id> <message> sends a message with no parameters to the
+//                                           control; prints the result
 //   winprobe clip  <count>                  puts <count> characters (a..z repeated) on the
 //                                           clipboard as text
 //
@@ -24,10 +23,8 @@
 #include <io.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,36 +35,14 @@ constexpr int kExitOk = 0;
 constexpr int kExitNotFound = 1;
 constexpr int kExitUsage = 2;
 
-struct FindData {
-    const char* caption;
-    HWND found;
-};
-
-// Called for every top-level window; stops at the first visible one with the exact caption.
-BOOL CALLBACK findVisibleTopLevel(HWND hwnd, LPARAM lParam) {
-    FindData* data = reinterpret_cast<FindData*>(lParam);
-    if (!IsWindowVisible(hwnd))
-        return TRUE;
-    // GetWindowTextA reads another process's caption without sending it a message, so a
-    // hung window cannot slow the search down.
-    char text[512];
-    if (GetWindowTextA(hwnd, text, static_cast<int>(sizeof text)) <= 0)
-        return TRUE;
-    if (std::strcmp(text, data->caption) == 0) {
-        data->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
+// The first visible top-level window with this caption (compared without regard to case, as
+// FindWindowEx does). FindWindowEx reads captions without sending a message, so a hung window
+// cannot slow the search down.
 HWND findWindow(const char* caption) {
-    FindData data{caption, nullptr};
-    EnumWindows(findVisibleTopLevel, reinterpret_cast<LPARAM>(&data));
-    return data.found;
-}
-
-unsigned long long handleValue(HWND hwnd) {
-    return static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hwnd));
+    HWND hwnd = nullptr;
+    while ((hwnd = FindWindowExA(nullptr, hwnd, nullptr, caption)) && !IsWindowVisible(hwnd)) {
+    }
+    return hwnd;
 }
 
 // Reads a window's text with a bounded wait. Returns false when the window does not answer.
@@ -106,25 +81,9 @@ std::string escape(const std::string& s) {
     return out;
 }
 
-// The direct children in creation (template) order.
-std::vector<HWND> childrenOf(HWND parent) {
-    std::vector<HWND> out;
-    for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
-        out.push_back(c);
-    return out;
-}
-
-HWND findChild(HWND parent, int id) {
-    for (HWND c : childrenOf(parent))
-        if (GetDlgCtrlID(c) == id)
-            return c;
-    return nullptr;
-}
-
 // The window holding the keyboard focus in the GUI thread that owns top; null when none.
 HWND focusedWindow(HWND top) {
-    GUITHREADINFO info;
-    std::memset(&info, 0, sizeof info);
+    GUITHREADINFO info{};
     info.cbSize = sizeof info;
     DWORD thread = GetWindowThreadProcessId(top, nullptr);
     if (thread == 0 || !GetGUIThreadInfo(thread, &info))
@@ -155,15 +114,10 @@ HWND requireChild(HWND top, const char* idText) {
         std::fprintf(stderr, "winprobe: bad control id '%s'\n", idText);
         return nullptr;
     }
-    HWND c = findChild(top, static_cast<int>(id));
+    HWND c = GetDlgItem(top, static_cast<int>(id));
     if (!c)
         std::fprintf(stderr, "winprobe: no control %ld\n", id);
     return c;
-}
-
-void printRect(const RECT& r) {
-    std::printf("%ld %ld %ld %ld\n", static_cast<long>(r.left), static_cast<long>(r.top),
-                static_cast<long>(r.right), static_cast<long>(r.bottom));
 }
 
 int cmdWait(const char* caption, long timeoutMs) {
@@ -173,7 +127,9 @@ int cmdWait(const char* caption, long timeoutMs) {
         if (hwnd) {
             DWORD pid = 0;
             GetWindowThreadProcessId(hwnd, &pid);
-            std::printf("hwnd=0x%llx pid=%lu\n", handleValue(hwnd), static_cast<unsigned long>(pid));
+            std::printf("hwnd=0x%llx pid=%lu\n",
+                        static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hwnd)),
+                        static_cast<unsigned long>(pid));
             return kExitOk;
         }
         if (GetTickCount64() >= deadline)
@@ -234,46 +190,28 @@ int cmdRect(const char* caption, const char* idText) {
         std::fprintf(stderr, "winprobe: GetWindowRect failed (%lu)\n", static_cast<unsigned long>(GetLastError()));
         return kExitNotFound;
     }
-    printRect(r);
+    std::printf("%ld %ld %ld %ld\n", static_cast<long>(r.left), static_cast<long>(r.top),
+                static_cast<long>(r.right), static_cast<long>(r.bottom));
     return kExitOk;
 }
 
-int cmdPost(const char* caption, const char* idText, UINT message) {
+int cmdPost(const char* caption, const char* idText, UINT message, WPARAM wParam = 0) {
     HWND target = requireTarget(caption, idText);
     if (!target)
         return kExitNotFound;
-    if (!PostMessageA(target, message, 0, 0)) {
+    if (!PostMessageA(target, message, wParam, 0)) {
         std::fprintf(stderr, "winprobe: PostMessage failed (%lu)\n", static_cast<unsigned long>(GetLastError()));
         return kExitNotFound;
     }
     return kExitOk;
 }
 
-int cmdSysCommand(const char* caption, const char* commandText) {
-    long command = 0;
-    if (!parseInt(commandText, 0, 0xFFFF, command))
-        return kExitUsage;
-    HWND top = requireWindow(caption);
-    if (!top)
-        return kExitNotFound;
-    if (!PostMessageA(top, WM_SYSCOMMAND, static_cast<WPARAM>(command), 0)) {
-        std::fprintf(stderr, "winprobe: PostMessage failed (%lu)\n", static_cast<unsigned long>(GetLastError()));
-        return kExitNotFound;
-    }
-    return kExitOk;
-}
-
-int cmdSend(const char* caption, const char* idText, int count, char** values) {
-    long numbers[3] = {0, 0, 0};
-    for (int i = 0; i < count; ++i)
-        if (!parseInt(values[i], i == 0 ? 0 : LONG_MIN, i == 0 ? 0xFFFF : LONG_MAX, numbers[i]))
-            return kExitUsage;
-    HWND target = requireTarget(caption, std::strcmp(idText, "0") == 0 ? nullptr : idText);
+int cmdSend(const char* caption, const char* idText, UINT message) {
+    HWND target = requireTarget(caption, idText);
     if (!target)
         return kExitNotFound;
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(target, static_cast<UINT>(numbers[0]), static_cast<WPARAM>(numbers[1]),
-                             static_cast<LPARAM>(numbers[2]), SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result)) {
+    if (!SendMessageTimeoutA(target, message, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result)) {
         std::fprintf(stderr, "winprobe: the window did not answer\n");
         return kExitNotFound;
     }
@@ -314,14 +252,14 @@ int cmdClip(const char* countText) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: winprobe wait <caption> [timeout_ms]\n"
+                 "usage: winprobe wait <caption> <timeout_ms>\n"
                  "       winprobe text <caption> <id> [<id>...]\n"
                  "       winprobe focus <caption>\n"
                  "       winprobe rect <caption> [<id>]\n"
                  "       winprobe click <caption> <id>\n"
                  "       winprobe close <caption>\n"
                  "       winprobe syscommand <caption> <command>\n"
-                 "       winprobe send <caption> <id> <message> [wParam [lParam]]\n"
+                 "       winprobe send <caption> <id> <message>\n"
                  "       winprobe clip <count>\n");
     return kExitUsage;
 }
@@ -335,12 +273,10 @@ int main(int argc, char** argv) {
         return usage();
     const std::string cmd = argv[1];
     const char* caption = argv[2];
+    long number = 0;
     int rc = kExitUsage;
-    if (cmd == "wait" && argc <= 4) {
-        long timeoutMs = 10000;
-        if (argc == 4 && !parseInt(argv[3], 0, 3600000, timeoutMs))
-            return usage();
-        rc = cmdWait(caption, timeoutMs);
+    if (cmd == "wait" && argc == 4 && parseInt(argv[3], 0, 3600000, number)) {
+        rc = cmdWait(caption, number);
     } else if (cmd == "text" && argc >= 4) {
         rc = cmdText(caption, argc - 3, argv + 3);
     } else if (cmd == "focus" && argc == 3) {
@@ -351,10 +287,10 @@ int main(int argc, char** argv) {
         rc = cmdPost(caption, argv[3], BM_CLICK);
     } else if (cmd == "close" && argc == 3) {
         rc = cmdPost(caption, nullptr, WM_CLOSE);
-    } else if (cmd == "syscommand" && argc == 4) {
-        rc = cmdSysCommand(caption, argv[3]);
-    } else if (cmd == "send" && argc >= 5 && argc <= 7) {
-        rc = cmdSend(caption, argv[3], argc - 4, argv + 4);
+    } else if (cmd == "syscommand" && argc == 4 && parseInt(argv[3], 0, 0xFFFF, number)) {
+        rc = cmdPost(caption, nullptr, WM_SYSCOMMAND, static_cast<WPARAM>(number));
+    } else if (cmd == "send" && argc == 5 && parseInt(argv[4], 0, 0xFFFF, number)) {
+        rc = cmdSend(caption, argv[3], static_cast<UINT>(number));
     } else if (cmd == "clip" && argc == 3) {
         rc = cmdClip(argv[2]);
     } else {

@@ -61,7 +61,6 @@ constexpr int kGridLabelCount = timing_grid_numbering::kLabelCount;
 // Main window frame.
 constexpr int kMainWindowTemplate = IDD_TYPROVA_DIALOG;
 constexpr const char* kMainWindowCaption = "Typrova";
-constexpr int kMainWindowX = 0, kMainWindowY = 0;
 constexpr int kMainWindowWidth = 333, kMainWindowHeight = 271;  // client area, dialog units
 // The template's style, compared as (GetWindowLongA(GWL_STYLE) & kDialogStyleMask) ==
 // kMainWindowStyle. DS_SETFONT and DS_MODALFRAME stay in the window style. WS_VISIBLE is set
@@ -132,13 +131,14 @@ constexpr int kOtherControlCount = static_cast<int>(std::size(kMainWindowControl
 constexpr int kEnteredIntervalX = 49, kEnteredPressedX = 92;
 constexpr int kReenteredIntervalX = 156, kReenteredPressedX = 199;
 
-// The grid's labels in template order, which is ascending identifier order.
+// The grid's labels in template order, which is ascending identifier order: label `id` is
+// element id - kFirst (the numbering header checks that the identifiers fill that range).
 constexpr std::array<ExpectedControl, kGridLabelCount> gridLabels()
 {
     std::array<ExpectedControl, kGridLabelCount> labels{};
-    int count = 0;
     const auto add = [&](int id, int x, int key) {
-        labels[count++] = {id, "Static", "Interval", x, kGridRowY[key], 29, 8, kRightLabel};
+        labels[id - timing_grid_numbering::kFirst] = {id, "Static", "Interval", x, kGridRowY[key],
+                                                      29, 8, kRightLabel};
     };
     for (int key = 1; key <= typrova::kMaxKeys; ++key) {
         if (key >= 2) {
@@ -148,13 +148,6 @@ constexpr std::array<ExpectedControl, kGridLabelCount> gridLabels()
         add(kEnteredGrid.pressed[key], kEnteredPressedX, key);
         add(kReenteredGrid.pressed[key], kReenteredPressedX, key);
     }
-    for (int i = 1; i < kGridLabelCount; ++i) {
-        for (int j = i; j > 0 && labels[j - 1].id > labels[j].id; --j) {
-            const ExpectedControl moved = labels[j];
-            labels[j] = labels[j - 1];
-            labels[j - 1] = moved;
-        }
-    }
     return labels;
 }
 
@@ -162,11 +155,7 @@ constexpr std::array<ExpectedControl, kGridLabelCount> kGridLabels = gridLabels(
 
 constexpr bool isGridLabel(int id)
 {
-    for (const ExpectedControl& label : kGridLabels) {
-        if (label.id == id)
-            return true;
-    }
-    return false;
+    return id >= timing_grid_numbering::kFirst && id <= timing_grid_numbering::kLast;
 }
 
 // Tab order: the controls with WS_TABSTOP, in template order.
@@ -180,12 +169,11 @@ constexpr const char* kAboutBoxCaption = "About Typrova";
 constexpr int kAboutBoxWidth = 235, kAboutBoxHeight = 55;  // client area, dialog units
 constexpr DWORD kAboutBoxStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
 constexpr DWORD kAboutBoxStyleMask = kDialogStyleMask & ~static_cast<DWORD>(WS_VISIBLE);
-constexpr int kAboutBoxControlCount = 4;
 
 // The About box's controls. The icon static's text is the icon's resource number, not a string,
 // and the control sizes itself to the icon when it loads it: only its position is meaningful
 // at run time (20 x 20 is the template's size).
-constexpr ExpectedControl kAboutBoxControls[kAboutBoxControlCount] = {
+constexpr ExpectedControl kAboutBoxControls[] = {
     {kNoId, "Static", nullptr, 11, 17, 20, 20, kChildVisible | SS_ICON},
     {kNoId, "Static", "Typrova Version 1.0", 40, 10, 119, 8, kLeftLabel | SS_NOPREFIX},
     {kNoId, "Static", nullptr, 40, 25, 119, 8, kLeftLabel},  // second line: any text

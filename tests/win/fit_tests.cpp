@@ -2,8 +2,8 @@
 // filled, every control's text must fit its client rectangle in the font the control draws
 // with, no two controls may overlap (a group box may hold controls), and every control must
 // lie inside the dialog. The threshold label's template text is replaced by the slider's
-// first drawing as the window opens, so what is measured there is what it shows then on. Run at 96, 144 and 192 DPI by the end-to-end scale test; prints what
-// it measured.
+// first drawing as the window opens, so what is measured there is what it shows then on.
+// Run at 96, 144 and 192 DPI by the end-to-end scale test; prints what it measured.
 #include "harness.h"
 
 #include "about_dlg.h"
@@ -23,20 +23,12 @@ namespace {
 struct Measured {
     int id;
     std::string text;
-    SIZE extent;
     int room; // client width left over once the text and the control's margins are taken
 };
 
-std::string className(HWND window)
-{
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
 bool isGroupBox(HWND window)
 {
-    return className(window) == "Button" &&
+    return harness::className(window) == "Button" &&
            (GetWindowLongPtrA(window, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
 }
 
@@ -44,10 +36,29 @@ bool isGroupBox(HWND window)
 // icon draw no text).
 bool drawsText(HWND window)
 {
-    const std::string cls = className(window);
+    const std::string cls = harness::className(window);
     if (cls == "Static")
         return (GetWindowLongPtrA(window, GWL_STYLE) & SS_TYPEMASK) != SS_ICON;
     return cls == "Button";
+}
+
+// The metrics of the font the window draws with (the system font when it has none) and, when
+// asked, the extent of `text` in it and the font's face name.
+TEXTMETRICA fontMetrics(HWND window, const std::string* text = nullptr, SIZE* extent = nullptr,
+                        char* face = nullptr)
+{
+    const auto font = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
+    const HDC dc = GetDC(window);
+    const HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    if (text)
+        GetTextExtentPoint32A(dc, text->c_str(), static_cast<int>(text->size()), extent);
+    if (face)
+        GetTextFaceA(dc, LF_FACESIZE, face);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    return metrics;
 }
 
 int dpiOf(HWND window)
@@ -63,15 +74,8 @@ int dpiOf(HWND window)
 // on each side of its caption.
 Measured measure(HWND control, const std::string& text)
 {
-    const HFONT font = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
-    const HDC dc = GetDC(control);
-    const HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
     SIZE extent{};
-    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-    TEXTMETRICA metrics{};
-    GetTextMetricsA(dc, &metrics);
-    SelectObject(dc, old);
-    ReleaseDC(control, dc);
+    const TEXTMETRICA metrics = fontMetrics(control, &text, &extent);
 
     RECT client{};
     GetClientRect(control, &client);
@@ -80,10 +84,10 @@ Measured measure(HWND control, const std::string& text)
     int marginY = 0;
     if (isGroupBox(control)) {
         marginX = 2 * metrics.tmAveCharWidth;
-    } else if (className(control) == "Button") {
+    } else if (harness::className(control) == "Button") {
         marginX = marginY = 2 * MulDiv(2, scale, 96);
     }
-    Measured m{GetDlgCtrlID(control), text, extent, client.right - marginX - extent.cx};
+    Measured m{GetDlgCtrlID(control), text, client.right - marginX - extent.cx};
     EXPECT_LE(extent.cx + marginX, client.right)
         << "control " << m.id << " \"" << text << "\": text " << extent.cx << " px wide, room "
         << client.right - marginX << " px";
@@ -91,14 +95,6 @@ Measured measure(HWND control, const std::string& text)
         << "control " << m.id << " \"" << text << "\": text " << extent.cy << " px high, room "
         << client.bottom - marginY << " px";
     return m;
-}
-
-std::vector<HWND> children(HWND dialog)
-{
-    std::vector<HWND> out;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        out.push_back(child);
-    return out;
 }
 
 bool contains(const RECT& outer, const RECT& inner)
@@ -114,7 +110,7 @@ void checkDialog(HWND dialog, const char* name,
                  const std::vector<std::pair<int, std::string>>& extra = {})
 {
     std::vector<Measured> measured;
-    const std::vector<HWND> controls = children(dialog);
+    const std::vector<HWND> controls = harness::children(dialog);
     for (HWND control : controls)
         if (drawsText(control))
             measured.push_back(measure(control, harness::text(control)));
@@ -151,13 +147,7 @@ void checkDialog(HWND dialog, const char* name,
     const auto tightest = std::min_element(measured.begin(), measured.end(),
                                            [](const Measured& a, const Measured& b) { return a.room < b.room; });
     char face[LF_FACESIZE] = {};
-    const HDC dc = GetDC(dialog);
-    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0)));
-    GetTextFaceA(dc, sizeof face, face);
-    TEXTMETRICA metrics{};
-    GetTextMetricsA(dc, &metrics);
-    SelectObject(dc, old);
-    ReleaseDC(dialog, dc);
+    const TEXTMETRICA metrics = fontMetrics(dialog, nullptr, nullptr, face);
     RECT window{};
     GetWindowRect(dialog, &window);
     std::printf("%s at %d DPI: window %ldx%ld, font \"%s\" height %ld, average width %ld; %zu texts "

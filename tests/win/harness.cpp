@@ -27,30 +27,34 @@ BOOL CALLBACK findCaption(HWND window, LPARAM parameter)
     return TRUE;
 }
 
-} // namespace
-
-HWND waitForWindow(DWORD threadId, const char* caption, int timeoutMs)
+// Asks `done` every 10 ms until it answers true or `timeoutMs` have passed; its last answer.
+template <typename Done>
+bool pollUntil(int timeoutMs, Done done)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    do {
-        Search search{caption, nullptr};
-        EnumThreadWindows(threadId, findCaption, reinterpret_cast<LPARAM>(&search));
-        if (search.found)
-            return search.found;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return nullptr;
-}
-
-bool waitForClose(HWND window, int timeoutMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (IsWindow(window)) {
+    while (!done()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+} // namespace
+
+HWND waitForWindow(DWORD threadId, const char* caption, int timeoutMs)
+{
+    Search search{caption, nullptr};
+    pollUntil(timeoutMs, [&] {
+        EnumThreadWindows(threadId, findCaption, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+    });
+    return search.found;
+}
+
+bool waitForClose(HWND window, int timeoutMs)
+{
+    return pollUntil(timeoutMs, [&] { return !IsWindow(window); });
 }
 
 INT_PTR runModal(CDialog& dialog, const char* caption, const std::function<void(HWND)>& driver)
@@ -89,21 +93,24 @@ std::string itemText(HWND dialog, int id)
 
 std::string waitForItemText(HWND dialog, int id, const std::string& expected, int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::string current = itemText(dialog, id);
-    while (current != expected && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        current = itemText(dialog, id);
-    }
+    std::string current;
+    pollUntil(timeoutMs, [&] { return (current = itemText(dialog, id)) == expected; });
     return current;
 }
 
-std::vector<std::string> childTexts(HWND dialog)
+std::string className(HWND window)
 {
-    std::vector<std::string> texts;
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::vector<HWND> children(HWND dialog)
+{
+    std::vector<HWND> out;
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        texts.push_back(text(child));
-    return texts;
+        out.push_back(child);
+    return out;
 }
 
 } // namespace harness

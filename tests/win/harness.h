@@ -27,10 +27,15 @@ HWND waitForWindow(DWORD threadId, const char* caption, int timeoutMs = 5000);
 bool waitForClose(HWND window, int timeoutMs = 5000);
 
 std::string text(HWND window);
+std::string className(HWND window);
 std::string itemText(HWND dialog, int id);
 // Polls until control `id` reads `expected`; returns the last text read.
 std::string waitForItemText(HWND dialog, int id, const std::string& expected, int timeoutMs = 3000);
-// Texts of all direct children in creation order.
-std::vector<std::string> childTexts(HWND dialog);
+// Puts a printer in place of GoogleTest's default one that prints the same but does not also
+// hand failure texts to the debugger (console_printer.cpp says why).
+void useConsolePrinter();
+
+// All direct children in creation order.
+std::vector<HWND> children(HWND dialog);
 
 } // namespace harness

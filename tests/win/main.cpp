@@ -1,7 +1,7 @@
 // Entry of the Windows-side test program: prepares the application object the way the
 // program's start-up does, then runs the tests.
 #include "app.h"
-#include "console_printer.h"
+#include "harness.h"
 
 #include <gtest/gtest.h>
 

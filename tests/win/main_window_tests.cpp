@@ -1,9 +1,12 @@
-// The main window as it opens and as its buttons, slider and system menu are used, checked
-// from the live dialog; plus the two classic faults of a Win32 layer (a lost custom-draw
-// answer, a subclass that runs before the control's own processing).
+// The main window as it opens, as it is typed into and as its buttons, slider and system menu
+// are used, checked from the live dialog with real key messages and a fake clock. The filing
+// rules alone are the timing tests' (tests/timing/clock_test.cpp); the typing cases catch what
+// the window adds: which messages stamp, the length read from the field, the shared clock,
+// when it evaluates.
 #include "harness.h"
 
 #include "app.h"
+#include "expected_layout.h"
 #include "resource.h"
 #include "timing_grid.h"
 #include "typing_dlg.h"
@@ -12,7 +15,6 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,41 +23,137 @@ using harness::itemText;
 
 namespace {
 
-std::vector<int> allGridIds()
+// The centre of `inner` is within a pixel of the centre of `outer`.
+void expectCentred(const RECT& inner, const RECT& outer)
 {
-    std::vector<int> ids;
-    for (const TimingGridIds* grid : {&kEnteredGrid, &kReenteredGrid})
-        for (int key = 1; key <= typrova::kMaxKeys; ++key) {
-            ids.push_back(grid->pressed[key]);
-            if (key >= 2)
-                ids.push_back(grid->intervals[key]);
-        }
-    return ids;
+    EXPECT_NEAR((inner.left + inner.right) / 2.0, (outer.left + outer.right) / 2.0, 1.0);
+    EXPECT_NEAR((inner.top + inner.bottom) / 2.0, (outer.top + outer.bottom) / 2.0, 1.0);
 }
 
-// Runs the main window as the application's main window, with a fake clock.
+// Runs the main window as the application's main window, with a fake clock and a keyboard.
 class MainWindow : public testing::Test {
 protected:
     INT_PTR run(const std::function<void(HWND)>& driver)
     {
         CTypingDlg dialog(ticks, nullptr);
         AfxGetApp()->m_pMainWnd = &dialog;
-        const INT_PTR result = harness::runModal(dialog, "Typrova", driver);
+        const INT_PTR result = harness::runModal(dialog, "Typrova", [&](HWND window) {
+            entered = GetDlgItem(window, IDC_ENTERED);
+            reentered = GetDlgItem(window, IDC_REENTERED);
+            driver(window);
+        });
         AfxGetApp()->m_pMainWnd = nullptr;
         return result;
     }
+    static std::string pressed(HWND dialog, int key) { return itemText(dialog, kEnteredGrid.pressed[key]); }
+    static std::string interval(HWND dialog, int key) { return itemText(dialog, kEnteredGrid.intervals[key]); }
+
     harness::FakeTicks ticks;
+    harness::Keyboard keys{ticks};
+    HWND entered = nullptr;
+    HWND reentered = nullptr;
 };
 
+// Typing into the window: which slot each release fills, what the table shows, and when the
+// verdict changes.
+class Capture : public MainWindow {};
+
 } // namespace
+
+TEST_F(Capture, ReleasesFileUnderTheFieldsLengthAfterItsOwnProcessingOnOneClock)
+{
+    run([this](HWND dialog) {
+        keys.type(entered, "a", 1000);
+        keys.type(reentered, "a", 2000);
+        ASSERT_EQ(itemText(dialog, IDC_VERDICT), "OK");
+        keys.type(entered, "b", 3000, 60); // one clock: the other field's last event was at 2080
+        EXPECT_EQ(pressed(dialog, 2), "60.00");
+        EXPECT_EQ(interval(dialog, 2), "920.00");
+
+        // Backspace's release files under the shorter length the field then holds.
+        keys.down(entered, VK_BACK, 4000, '\b');
+        keys.up(entered, VK_BACK, 4070);
+        EXPECT_EQ(itemText(dialog, IDC_ENTERED), "a");
+        EXPECT_EQ(pressed(dialog, 1), "70.00");
+        EXPECT_EQ(interval(dialog, 2), "920.00") << "slot 2 keeps its values";
+        EXPECT_EQ(itemText(dialog, IDC_SCORE), "86.67") << "equal texts again: 70 against 80 ms";
+        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "OK");
+
+        keys.down(entered, VK_BACK, 5000, '\b');
+        keys.up(entered, VK_BACK, 5050);
+        EXPECT_EQ(itemText(dialog, IDC_ENTERED), "");
+        EXPECT_EQ(pressed(dialog, 1), "70.00");
+        EXPECT_EQ(itemText(dialog, IDC_SCORE), "86.67") << "nothing stored, nothing re-evaluated";
+        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "OK");
+
+        // A held key: every auto-repeated press stamps; the release files at the final length.
+        keys.down(entered, 'A', 6000, 'a');
+        keys.down(entered, 'A', 6500, 'a', true);
+        keys.down(entered, 'A', 6533, 'a', true);
+        keys.up(entered, 'A', 6600);
+        EXPECT_EQ(itemText(dialog, IDC_ENTERED), "aaa");
+        EXPECT_EQ(interval(dialog, 3), "33.00");
+        EXPECT_EQ(pressed(dialog, 3), "67.00");
+        EXPECT_EQ(pressed(dialog, 1), "70.00");
+        EXPECT_EQ(pressed(dialog, 2), "60.00");
+    });
+}
+
+TEST_F(Capture, VerdictAppearsAtTheReleaseThatMakesTheTextsEqualAndFollowsLaterReleases)
+{
+    run([this](HWND dialog) {
+        keys.type(entered, "ab", 1000);
+        keys.type(reentered, "a", 2000);
+        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "Enter text");
+        keys.down(reentered, 'B', 2200, 'b');
+        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "Enter text") << "a press does not evaluate";
+        keys.up(reentered, 'B', 2280);
+        EXPECT_EQ(itemText(dialog, IDC_SCORE), "100.00");
+        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "OK");
+
+        keys.down(reentered, VK_SHIFT, 3000);
+        keys.up(reentered, VK_SHIFT, 3300); // a key that types nothing refiles slot 2: 300 ms
+        EXPECT_EQ(itemText(dialog, IDC_REENTERED_PRESSED2), "300.00");
+        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "FAILED");
+    });
+}
+
+TEST_F(Capture, SystemKeysDoNotStamp)
+{
+    run([this](HWND dialog) {
+        keys.type(entered, "a", 1000); // released at 1080
+        ticks.setMs(1100); // Alt+X reaches the field as system keys
+        SendMessageA(entered, WM_SYSKEYDOWN, 'X', 0x202D0001);
+        ticks.setMs(1150);
+        SendMessageA(entered, WM_SYSKEYUP, 'X', static_cast<LPARAM>(0xE02D0001u));
+        keys.down(entered, 'B', 1200, 'b');
+        keys.up(entered, 'B', 1290);
+        EXPECT_EQ(interval(dialog, 2), "120.00");
+        EXPECT_EQ(pressed(dialog, 2), "90.00");
+    });
+}
+
+TEST_F(Capture, PastedTextIsNotEvaluatedUntilTheNextStoredRelease)
+{
+    run([this](HWND dialog) {
+        SetWindowTextA(entered, "abc");
+        SetWindowTextA(reentered, "abc");
+        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "Enter text");
+        EXPECT_EQ(pressed(dialog, 3), "0.00");
+        keys.down(entered, VK_SHIFT, 1000);
+        keys.up(entered, VK_SHIFT, 1040);
+        EXPECT_EQ(pressed(dialog, 3), "40.00");
+        // Only the Entered side measured key 3: a full mismatch, but a verdict all the same.
+        EXPECT_EQ(itemText(dialog, IDC_SCORE), "0.00");
+        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "FAILED");
+    });
+}
 
 TEST_F(MainWindow, OpensWithClearedTablesNoVerdictAndTheThresholdInTheMiddle)
 {
     run([](HWND dialog) {
-        const std::vector<int> grid = allGridIds();
-        ASSERT_EQ(grid.size(), 58u);
-        for (int id : grid)
-            EXPECT_EQ(itemText(dialog, id), "0.00") << "label " << id;
+        for (const typrova_test::ExpectedControl& label : typrova_test::kGridLabels)
+            EXPECT_EQ(itemText(dialog, label.id), "0.00") << "label " << label.id;
         EXPECT_EQ(itemText(dialog, IDC_SCORE), "0.00");
         EXPECT_EQ(itemText(dialog, IDC_VERDICT), "Enter text");
         EXPECT_EQ(harness::waitForItemText(dialog, IDC_THRESHOLD_VALUE, "50.00"), "50.00");
@@ -70,55 +168,57 @@ TEST_F(MainWindow, OpensWithClearedTablesNoVerdictAndTheThresholdInTheMiddle)
 
 TEST_F(MainWindow, ClearButtonsEmptyOnlyTheirOwnFieldAndTable)
 {
-    run([this](HWND dialog) {
-        harness::Keyboard keys(ticks);
-        const HWND entered = GetDlgItem(dialog, IDC_ENTERED);
-        const HWND reentered = GetDlgItem(dialog, IDC_REENTERED);
-        keys.type(entered, "ab", 1000);
-        keys.type(reentered, "ab", 2000);
-        ASSERT_EQ(itemText(dialog, IDC_VERDICT), "OK");
-        ASSERT_EQ(itemText(dialog, IDC_ENTERED_PRESSED2), "80.00");
-
-        SendMessageA(GetDlgItem(dialog, IDC_CLEAR_ENTERED), BM_CLICK, 0, 0);
-        EXPECT_EQ(itemText(dialog, IDC_ENTERED), "");
-        EXPECT_EQ(itemText(dialog, IDC_ENTERED_PRESSED1), "0.00");
-        EXPECT_EQ(itemText(dialog, IDC_ENTERED_PRESSED2), "0.00");
-        EXPECT_EQ(itemText(dialog, IDC_ENTERED_INTERVAL2), "0.00");
-        EXPECT_EQ(itemText(dialog, IDC_REENTERED), "ab");
-        EXPECT_EQ(itemText(dialog, IDC_REENTERED_PRESSED2), "80.00");
-        EXPECT_EQ(itemText(dialog, IDC_REENTERED_INTERVAL2), "120.00");
-        EXPECT_EQ(itemText(dialog, IDC_SCORE), "0.00");
-        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "Enter text");
-
-        SendMessageA(GetDlgItem(dialog, IDC_CLEAR_REENTERED), BM_CLICK, 0, 0);
-        EXPECT_EQ(itemText(dialog, IDC_REENTERED), "");
-        EXPECT_EQ(itemText(dialog, IDC_REENTERED_PRESSED2), "0.00");
-        EXPECT_EQ(itemText(dialog, IDC_REENTERED_INTERVAL2), "0.00");
-    });
+    struct Side { int field, clear; const TimingGridIds& grid; };
+    const Side sides[] = {{IDC_ENTERED, IDC_CLEAR_ENTERED, kEnteredGrid},
+                          {IDC_REENTERED, IDC_CLEAR_REENTERED, kReenteredGrid}};
+    for (const Side& cleared : sides) {
+        ticks.setMs(0);
+        run([&](HWND dialog) {
+            keys.type(entered, "ab", 1000);
+            keys.type(reentered, "ab", 2000);
+            ASSERT_EQ(itemText(dialog, IDC_VERDICT), "OK");
+            SendMessageA(GetDlgItem(dialog, cleared.clear), BM_CLICK, 0, 0);
+            for (const Side& side : sides) {
+                SCOPED_TRACE("field " + std::to_string(side.field) + " after clearing " +
+                             std::to_string(cleared.field));
+                const bool own = &side == &cleared;
+                EXPECT_EQ(itemText(dialog, side.field), own ? "" : "ab");
+                EXPECT_EQ(itemText(dialog, side.grid.pressed[1]), own ? "0.00" : "80.00");
+                EXPECT_EQ(itemText(dialog, side.grid.pressed[2]), own ? "0.00" : "80.00");
+                EXPECT_EQ(itemText(dialog, side.grid.intervals[2]), own ? "0.00" : "120.00");
+            }
+            EXPECT_EQ(itemText(dialog, IDC_SCORE), "0.00");
+            EXPECT_EQ(itemText(dialog, IDC_VERDICT), "Enter text");
+        });
+    }
 }
 
-TEST_F(MainWindow, MovingTheSliderChangesOnlyTheThresholdLabel)
+TEST_F(MainWindow, MovingTheSliderChangesOnlyTheThresholdLabelUntilTheNextStoredRelease)
 {
     run([this](HWND dialog) {
-        harness::Keyboard keys(ticks);
-        keys.type(GetDlgItem(dialog, IDC_ENTERED), "ab", 1000);
-        keys.type(GetDlgItem(dialog, IDC_REENTERED), "ab", 2000, 80, 400); // below 50
+        keys.type(entered, "ab", 1000);
+        keys.type(reentered, "ab", 2000, 80, 400); // below 50
         ASSERT_EQ(harness::waitForItemText(dialog, IDC_THRESHOLD_VALUE, "50.00"), "50.00");
         ASSERT_EQ(itemText(dialog, IDC_VERDICT), "FAILED");
-        std::vector<std::string> before = harness::childTexts(dialog);
+        const std::vector<HWND> controls = harness::children(dialog);
+        std::vector<std::string> before;
+        for (HWND control : controls)
+            before.push_back(harness::text(control));
 
-        SendMessageA(GetDlgItem(dialog, IDC_THRESHOLD), TBM_SETPOS, TRUE, 1234);
-        EXPECT_EQ(harness::waitForItemText(dialog, IDC_THRESHOLD_VALUE, "12.34"), "12.34");
-        std::vector<std::string> after = harness::childTexts(dialog);
-        ASSERT_EQ(before.size(), after.size());
+        SendMessageA(GetDlgItem(dialog, IDC_THRESHOLD), TBM_SETPOS, TRUE, 0);
+        EXPECT_EQ(harness::waitForItemText(dialog, IDC_THRESHOLD_VALUE, "0.00"), "0.00");
         int changed = 0;
-        for (std::size_t i = 0; i < before.size(); ++i)
-            changed += before[i] != after[i];
+        for (std::size_t i = 0; i < controls.size(); ++i)
+            changed += harness::text(controls[i]) != before[i];
         EXPECT_EQ(changed, 1); // the threshold label alone: the verdict waits for the next key
-        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "FAILED");
+        keys.down(reentered, VK_RIGHT, 4000);
+        keys.up(reentered, VK_RIGHT, 4080); // an arrow key stores too
+        EXPECT_EQ(itemText(dialog, IDC_VERDICT), "OK");
     });
 }
 
+// The About box's controls are the layout tests' (Layout.AboutBoxTemplateCreatesItsFourControls
+// opens the same template): here, that the system menu opens it, modal and centred.
 TEST_F(MainWindow, SystemMenuEndsWithTheAboutItemWhichOpensTheAboutBoxCentredOverTheWindow)
 {
     run([](HWND dialog) {
@@ -138,31 +238,10 @@ TEST_F(MainWindow, SystemMenuEndsWithTheAboutItemWhichOpensTheAboutBoxCentredOve
         EXPECT_EQ(GetWindow(about, GW_OWNER), dialog);
         EXPECT_FALSE(IsWindowEnabled(dialog)); // modal over the main window
 
-        struct Child { const char* cls; int id; const char* text; };
-        const Child expected[] = {{"Static", -1, ""}, {"Static", -1, "Typrova Version 1.0"},
-                                  {"Static", -1, nullptr}, {"Button", IDOK, "OK"}};
-        HWND child = GetWindow(about, GW_CHILD);
-        for (const Child& want : expected) {
-            ASSERT_NE(child, nullptr);
-            char cls[64] = {};
-            GetClassNameA(child, cls, sizeof cls);
-            EXPECT_STRCASEEQ(cls, want.cls);
-            if (want.id != -1) {
-                EXPECT_EQ(GetDlgCtrlID(child), want.id);
-            }
-            if (want.text && *want.text) {
-                EXPECT_EQ(harness::text(child), want.text);
-            }
-            child = GetWindow(child, GW_HWNDNEXT);
-        }
-        EXPECT_EQ(child, nullptr) << "the About box has four controls";
-        EXPECT_EQ(GetWindowLongPtrA(GetWindow(about, GW_CHILD), GWL_STYLE) & SS_TYPEMASK, SS_ICON);
-
         RECT main{}, box{};
         GetWindowRect(dialog, &main);
         GetWindowRect(about, &box);
-        EXPECT_NEAR((main.left + main.right) / 2.0, (box.left + box.right) / 2.0, 1.0);
-        EXPECT_NEAR((main.top + main.bottom) / 2.0, (box.top + box.bottom) / 2.0, 1.0);
+        expectCentred(box, main);
 
         SendMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
         EXPECT_TRUE(harness::waitForClose(about));
@@ -179,9 +258,7 @@ TEST_F(MainWindow, OpensCentredOnTheScreen)
         MONITORINFO monitor{};
         monitor.cbSize = sizeof monitor;
         GetMonitorInfoA(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
-        const RECT& work = monitor.rcWork;
-        EXPECT_NEAR((window.left + window.right) / 2.0, (work.left + work.right) / 2.0, 1.0);
-        EXPECT_NEAR((window.top + window.bottom) / 2.0, (work.top + work.bottom) / 2.0, 1.0);
+        expectCentred(window, monitor.rcWork);
     });
 }
 
@@ -233,84 +310,4 @@ TEST(Application, InitInstanceRunsTheMainWindowAsTheMainWindowAndEndsWhenItClose
     closer.join();
     EXPECT_NE(seenMain, nullptr);
     EXPECT_EQ(app.GetMainWnd(), nullptr);
-}
-
-namespace {
-
-// A dialog on the main template whose slider asks for item-level custom draw: the items are
-// only drawn through notifications if the answer to the first one reached the trackbar.
-class CustomDrawProbe : public CDialog {
-public:
-    CustomDrawProbe() : CDialog(IDD_TYPROVA_DIALOG) {}
-    std::atomic<int> itemNotifications{0};
-    const MessageMap* GetMessageMap() const override
-    {
-        static constexpr MessageEntry entries[] = {
-            handle<&CustomDrawProbe::OnCustomDraw, NotifyParams>(onNotify(NM_CUSTOMDRAW, IDC_THRESHOLD)),
-        };
-        static const MessageMap map = makeMessageMap(CDialog::GetMessageMap(), entries);
-        return &map;
-    }
-    void OnCustomDraw(NMHDR* header, LRESULT* result)
-    {
-        const auto* draw = reinterpret_cast<NMCUSTOMDRAW*>(header);
-        if (draw->dwDrawStage == CDDS_PREPAINT)
-            *result = CDRF_NOTIFYITEMDRAW;
-        else if (draw->dwDrawStage == CDDS_ITEMPREPAINT)
-            ++itemNotifications;
-    }
-};
-
-// An edit control that records the text it holds when its key handlers run.
-class RecordingEdit : public CEdit {
-public:
-    std::vector<std::string> seen;
-    const MessageMap* GetMessageMap() const override
-    {
-        static constexpr MessageEntry entries[] = {
-            handle<&RecordingEdit::OnKeyDown, KeyParams>(onMessage(WM_KEYDOWN), When::AfterDefault),
-            handle<&RecordingEdit::OnKeyUp, KeyParams>(onMessage(WM_KEYUP), When::AfterDefault),
-        };
-        static const MessageMap map = makeMessageMap(nullptr, entries);
-        return &map;
-    }
-    void OnKeyDown(UINT, UINT, UINT) { seen.push_back("down:" + harness::text(m_hWnd)); }
-    void OnKeyUp(UINT, UINT, UINT) { seen.push_back("up:" + harness::text(m_hWnd)); }
-};
-
-class SubclassProbe : public CDialog {
-public:
-    SubclassProbe() : CDialog(IDD_TYPROVA_DIALOG) {}
-    RecordingEdit edit;
-
-protected:
-    void DoDataExchange(CDataExchange& exchange) override { DDX_Control(exchange, IDC_ENTERED, edit); }
-};
-
-} // namespace
-
-TEST(Framework, CustomDrawAnswerReachesTheControl)
-{
-    CustomDrawProbe probe;
-    harness::runModal(probe, "Typrova", [&](HWND dialog) {
-        RedrawWindow(GetDlgItem(dialog, IDC_THRESHOLD), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-        for (int i = 0; i < 100 && probe.itemNotifications == 0; ++i)
-            Sleep(10);
-    });
-    EXPECT_GT(probe.itemNotifications.load(), 0);
-}
-
-TEST(Framework, SubclassedEditSeesKeysAfterItsOwnProcessing)
-{
-    SubclassProbe probe;
-    harness::runModal(probe, "Typrova", [&](HWND dialog) {
-        const HWND edit = GetDlgItem(dialog, IDC_ENTERED);
-        SetWindowTextA(edit, "abc");
-        SendMessageA(edit, EM_SETSEL, 0, 0);
-        SendMessageA(edit, WM_KEYDOWN, VK_DELETE, 1); // the edit deletes "a" in its own handling
-        SendMessageA(edit, WM_KEYUP, VK_DELETE, 0xC0000001);
-        SendMessageA(edit, WM_SYSKEYDOWN, 'X', 0x202D0001); // Alt+X: a system key
-    });
-    EXPECT_EQ(probe.edit.seen, (std::vector<std::string>{"down:bc", "up:bc"}));
-    EXPECT_EQ(probe.edit.GetSafeHwnd(), nullptr) << "detached when the control was destroyed";
 }

@@ -74,96 +74,65 @@ public:
     HICON OnDragIcon() { return reinterpret_cast<HICON>(static_cast<UINT_PTR>(0x1234)); }
 };
 
-bool route(Derived& target, MessageContext& message)
-{
-    target.current = &message;
-    return target.RouteMessage(message);
-}
-
 } // namespace
 
-TEST(Routing, OwnTableIsSearchedBeforeTheBaseTable)
-{
-    Derived target;
-    MessageContext paint{WM_PAINT};
-    EXPECT_TRUE(route(target, paint));
-    EXPECT_EQ(target.log, "derived-paint;");
-}
-
-TEST(Routing, DecliningHandlerPassesTheMessageToTheBaseTableAndThenToTheDefault)
+TEST(Routing, DecliningHandlerPassesTheMessageToTheBaseTable)
 {
     Derived target;
     target.declinePaint = true;
     MessageContext paint{WM_PAINT};
-    EXPECT_TRUE(route(target, paint)); // taken by the base's entry
+    target.current = &paint;
+    EXPECT_TRUE(target.RouteMessage(paint)); // taken by the base's entry
     EXPECT_EQ(target.log, "derived-paint;base-paint;");
-
-    Base base; // the base alone takes it without the derived handler
-    MessageContext again{WM_PAINT};
-    EXPECT_TRUE(base.RouteMessage(again));
-    EXPECT_EQ(base.log, "base-paint;");
 }
 
-TEST(Routing, CommandsMatchByControlAndNotificationCode)
+// One message each on a fresh object: whether an entry took it, what the handlers logged
+// (their decoded parameters) and the answer left for the caller.
+TEST(Routing, EntriesMatchTheirMessageControlAndCodeAtTheirOwnTimeAndAnswer)
 {
-    Derived target;
-    MessageContext click{WM_COMMAND, MAKEWPARAM(7, BN_CLICKED), 0};
-    EXPECT_TRUE(route(target, click));
-    MessageContext otherControl{WM_COMMAND, MAKEWPARAM(8, BN_CLICKED), 0};
-    EXPECT_FALSE(route(target, otherControl));
-    MessageContext otherCode{WM_COMMAND, MAKEWPARAM(7, BN_SETFOCUS), 0};
-    EXPECT_FALSE(route(target, otherCode));
-    EXPECT_EQ(target.log, "derived-click;");
-}
-
-TEST(Routing, NotificationsMatchByControlAndCodeAndPassTheAnswerBack)
-{
-    Derived target;
-    NMHDR header{nullptr, 5, NM_CUSTOMDRAW};
-    MessageContext draw{WM_NOTIFY, 5, reinterpret_cast<LPARAM>(&header)};
-    EXPECT_TRUE(route(target, draw));
-    EXPECT_EQ(draw.result, CDRF_NOTIFYITEMDRAW);
-
-    // NM_OUTOFMEMORY is 0xFFFFFFFF: no entry may take it as a wildcard.
-    NMHDR outOfMemory{nullptr, 5, static_cast<UINT>(NM_OUTOFMEMORY)};
-    MessageContext oom{WM_NOTIFY, 5, reinterpret_cast<LPARAM>(&outOfMemory)};
-    EXPECT_FALSE(route(target, oom));
+    NMHDR draw{nullptr, 5, NM_CUSTOMDRAW};
     NMHDR otherControl{nullptr, 6, NM_CUSTOMDRAW};
-    MessageContext other{WM_NOTIFY, 6, reinterpret_cast<LPARAM>(&otherControl)};
-    EXPECT_FALSE(route(target, other));
-    EXPECT_EQ(target.log, "custom-draw 5;");
-}
-
-TEST(Routing, TypedHandlersReceiveTheirDecodedParametersAndAnswer)
-{
-    Derived target;
-    MessageContext sys{WM_SYSCOMMAND, 0x0013, 42};
-    EXPECT_TRUE(route(target, sys));
-    MessageContext key{WM_KEYUP, 'A', static_cast<LPARAM>(0xC01E0001u)};
-    target.current = &key;
-    EXPECT_TRUE(target.RouteMessage(key, When::AfterDefault));
-    // Keyboard-invoked context menus carry -1, -1: the coordinates are signed.
-    MessageContext menu{WM_CONTEXTMENU, 0x99, static_cast<LPARAM>(0xFFFFFFFFu)};
-    EXPECT_TRUE(route(target, menu));
-    EXPECT_EQ(target.log, "syscommand 19 42;keyup 65 1 49182;menu 153 -1,-1;");
-
-    MessageContext drag{WM_QUERYDRAGICON};
-    EXPECT_TRUE(route(target, drag));
-    EXPECT_EQ(drag.result, 0x1234);
-
-    MessageContext unknown{WM_TIMER};
-    EXPECT_FALSE(route(target, unknown));
-}
-
-TEST(Routing, EntriesAreSearchedOnlyAtTheirOwnTime)
-{
-    Derived target;
-    MessageContext up{WM_KEYUP, 'B', 1};
-    EXPECT_FALSE(route(target, up)) << "an after-default entry is not offered beforehand";
-    MessageContext down{WM_KEYDOWN, 'B', 1};
-    target.current = &down;
-    EXPECT_FALSE(target.RouteMessage(down, When::AfterDefault));
-    EXPECT_EQ(target.log, "");
-    EXPECT_TRUE(route(target, down));
-    EXPECT_EQ(target.log, "keydown 66;");
+    NMHDR outOfMemory{nullptr, 5, static_cast<UINT>(NM_OUTOFMEMORY)};
+    struct Case {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        When when;
+        bool taken;
+        const char* log;
+        LRESULT result;
+    };
+    const auto to = [](NMHDR& header) { return reinterpret_cast<LPARAM>(&header); };
+    constexpr When instead = When::Instead, after = When::AfterDefault;
+    const Case cases[] = {
+        {WM_PAINT, 0, 0, instead, true, "derived-paint;", 0}, // own table before the base's
+        {WM_COMMAND, MAKEWPARAM(7, BN_CLICKED), 0, instead, true, "derived-click;", 0},
+        {WM_COMMAND, MAKEWPARAM(8, BN_CLICKED), 0, instead, false, "", 0},
+        {WM_COMMAND, MAKEWPARAM(7, BN_SETFOCUS), 0, instead, false, "", 0},
+        {WM_NOTIFY, 5, to(draw), instead, true, "custom-draw 5;", CDRF_NOTIFYITEMDRAW},
+        // NM_OUTOFMEMORY is 0xFFFFFFFF: no entry may take it as a wildcard.
+        {WM_NOTIFY, 5, to(outOfMemory), instead, false, "", 0},
+        {WM_NOTIFY, 6, to(otherControl), instead, false, "", 0},
+        {WM_SYSCOMMAND, 0x0013, 42, instead, true, "syscommand 19 42;", 0},
+        {WM_KEYUP, 'A', static_cast<LPARAM>(0xC01E0001u), after, true, "keyup 65 1 49182;", 0},
+        // Keyboard-invoked context menus carry -1, -1: the coordinates are signed.
+        {WM_CONTEXTMENU, 0x99, static_cast<LPARAM>(0xFFFFFFFFu), instead, true,
+         "menu 153 -1,-1;", 0},
+        {WM_QUERYDRAGICON, 0, 0, instead, true, "", 0x1234},
+        {WM_TIMER, 0, 0, instead, false, "", 0},
+        // An after-default entry is not offered beforehand, nor the other way round.
+        {WM_KEYUP, 'B', 1, instead, false, "", 0},
+        {WM_KEYDOWN, 'B', 1, after, false, "", 0},
+        {WM_KEYDOWN, 'B', 1, instead, true, "keydown 66;", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("message " + std::to_string(c.message) + " wParam " +
+                     std::to_string(c.wParam) + (c.when == after ? " after default" : ""));
+        Derived target;
+        MessageContext message{c.message, c.wParam, c.lParam};
+        target.current = &message;
+        EXPECT_EQ(target.RouteMessage(message, c.when), c.taken);
+        EXPECT_EQ(target.log, c.log);
+        EXPECT_EQ(message.result, c.result);
+    }
 }
