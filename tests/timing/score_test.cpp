@@ -47,18 +47,16 @@ TEST(SimilarityScore, WorkedFigures)
         {"interval off by 50", 2, table({100, 100}, {0, 100}), table({100, 100}, {0, 150}),
          1.0 - std::sqrt(0.16 / 3.0), "76.91"},
         // Differences are truncated to whole ms before the absolute value: sub-millisecond
-        // ones vanish, also against a missing measurement, and -7.6 ms counts as 7, not 8.
+        // ones vanish, also against a missing measurement, and -7.6 ms counts as 7, not 8
+        // (the swapped entries are PropertiesOverRandomTables' symmetry check).
         {"0.9 ms apart", 1, table({100.9}), table({100.0}), 1.0, "100.00"},
         {"0.6 ms against nothing", 1, table({0.6}), table({0.0}), 1.0, "100.00"},
-        {"nothing against 0.6 ms", 1, table({0.0}), table({0.6}), 1.0, "100.00"},
         {"7.6 ms shorter", 1, table({100}), table({107.6}), 1.0 - 7.0 / 103.8, "93.26"},
-        {"7.6 ms longer", 1, table({107.6}), table({100}), 1.0 - 7.0 / 103.8, "93.26"},
         // A one-sided measurement weighs twice its truncated share.
         {"one-sided 85.3", 2, table({100, 85.3}), table({100, 0}),
          besidePerfectTerm(2.0 * 85.0 / 85.3), "18.40"},
         {"one-sided 1.5", 2, table({100, 1.5}), table({100, 0}),
          besidePerfectTerm(2.0 * 1.0 / 1.5), "24.41"},
-        {"one-sided 85", 2, table({100, 85}), table({100, 0}), besidePerfectTerm(2.0), "18.35"},
         // The interval of key 1 never takes part, however far apart.
         {"interval of key 1, n 1", 1, table({100}, {5}), table({100}, {5000}), 1.0, "100.00"},
         {"interval of key 1, n 2", 2, table({100, 50}, {5, 0}), table({100, 50}, {5000, 0}), 1.0,
@@ -67,8 +65,6 @@ TEST(SimilarityScore, WorkedFigures)
         {"nothing measured", 15, TimingSlots{}, TimingSlots{}, kNaN, "0.00"},
         // Unmeasured positions (both entries 0.0) add nothing, in either term; positions past
         // n are not read.
-        {"unmeasured, n 2", 2, kUnmeasured3, kUnmeasured3Other, 1.0 - std::sqrt(1.0 / 3.0),
-         "42.26"},
         {"unmeasured, n 3", 3, kUnmeasured3, kUnmeasured3Other, 1.0 - std::sqrt(1.0 / 3.0),
          "42.26"},
         {"unmeasured, n 4", 4, kUnmeasured3, kUnmeasured3Other, 0.5, "50.00"},
