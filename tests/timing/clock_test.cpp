@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
 
 using namespace typrova;
-using typrova::test::KeyRig;
 using typrova::test::table;
 
 namespace {
@@ -24,18 +24,28 @@ struct Event {
 Event press(double ms) { return {ms, -1, 0}; }
 Event release(double ms, std::size_t length, int field = 0) { return {ms, field, length}; }
 
-// Plays the events into the rig; a release must report a stored row exactly when its length
-// is a key position 1..15.
-void play(KeyRig& rig, const std::vector<Event>& events)
-{
-    for (const Event& e : events)
-        if (e.field < 0)
-            rig.press(e.ms);
-        else
-            EXPECT_EQ(rig.release(e.ms, e.field == 0 ? rig.entered : rig.reentered, e.length),
-                      e.length >= 1 && e.length <= kMaxKeys)
-                << "release at " << e.ms << " ms, length " << e.length;
-}
+// Both fields and the clock they share, as the window drives them, on a counter of the given
+// frequency (10 MHz: whole and tenth milliseconds are whole ticks) started at 0 ms.
+struct Rig {
+    TimingState clock;
+    TimingSlots tables[2]; // Entered, Re-entered
+
+    explicit Rig(std::int64_t frequency = 10'000'000) { clock.start(frequency, 0); }
+
+    // Every event stamps the clock; a release must report a stored row exactly when its
+    // length is a key position 1..15.
+    void play(const std::vector<Event>& events)
+    {
+        for (const Event& e : events) {
+            clock.stamp(std::llround(e.ms * 10'000));
+            if (e.field >= 0) {
+                EXPECT_EQ(clock.recordRelease(tables[e.field], e.length),
+                          e.length >= 1 && e.length <= kMaxKeys)
+                    << "release at " << e.ms << " ms, length " << e.length;
+            }
+        }
+    }
+};
 
 // Every slot, 0 included, against the expected table.
 void expectTable(const TimingSlots& actual, const TimingSlots& expected, const char* field)
@@ -80,10 +90,10 @@ TEST(KeyClock, ReleasesFileTheLastTwoGapsUnderTheLengthAtRelease)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        KeyRig rig;
-        play(rig, c.events);
-        expectTable(rig.entered, c.entered, "entered");
-        expectTable(rig.reentered, c.reentered, "reentered");
+        Rig rig;
+        rig.play(c.events);
+        expectTable(rig.tables[0], c.entered, "entered");
+        expectTable(rig.tables[1], c.reentered, "reentered");
     }
 }
 
@@ -102,22 +112,22 @@ TEST(KeyClock, PositionsPastFifteenAreNotStored)
     }
     events.push_back(press(t += 100));
     events.push_back(release(t += 7, 100));
-    KeyRig rig;
-    play(rig, events);
-    expectTable(rig.entered, expected, "entered");
+    Rig rig;
+    rig.play(events);
+    expectTable(rig.tables[0], expected, "entered");
 }
 
 TEST(KeyClock, ClearingTouchesOneEntryAndNotTheClock)
 {
-    KeyRig rig;
-    play(rig, {press(1000), release(1080, 1), press(1200), release(1290, 1, 1)});
-    const TimingSlots reenteredBefore = rig.reentered;
-    clear(rig.entered);
-    expectTable(rig.entered, {}, "entered");
-    expectTable(rig.reentered, reenteredBefore, "reentered");
+    Rig rig;
+    rig.play({press(1000), release(1080, 1), press(1200), release(1290, 1, 1)});
+    const TimingSlots reenteredBefore = rig.tables[1];
+    clear(rig.tables[0]);
+    expectTable(rig.tables[0], {}, "entered");
+    expectTable(rig.tables[1], reenteredBefore, "reentered");
     // The next event measures from the last event before the clearing.
-    play(rig, {press(1500), release(1520, 2, 1)});
-    expectTable(rig.reentered, table({90, 20}, {120, 210}), "reentered");
+    rig.play({press(1500), release(1520, 2, 1)});
+    expectTable(rig.tables[1], table({90, 20}, {120, 210}), "reentered");
 }
 
 TEST(KeyClock, LongPausesAndFastCountersKeepTheirTrueLength)
@@ -151,11 +161,10 @@ TEST(KeyClock, LongPausesAndFastCountersKeepTheirTrueLength)
 
 TEST(KeyClock, MissingOrBackwardCounterMeasuresNothing)
 {
-    KeyRig rig;
-    rig.clock.start(0, 0); // no high-resolution counter
-    play(rig, {press(100), release(180, 1), press(300), release(390, 1, 1)});
-    expectTable(rig.entered, {}, "entered");
-    expectTable(rig.reentered, {}, "reentered");
+    Rig rig(0); // no high-resolution counter
+    rig.play({press(100), release(180, 1), press(300), release(390, 1, 1)});
+    expectTable(rig.tables[0], {}, "entered");
+    expectTable(rig.tables[1], {}, "reentered");
 
     // A reading behind the last one gives 0.0; later gaps count from that reading.
     TimingState clock;
