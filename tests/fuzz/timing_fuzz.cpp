@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <regex>
 #include <string>
 
 using namespace typrova;
@@ -25,16 +26,8 @@ namespace {
 // "%0.2f" of a finite number: optional '-', one or more digits, '.', exactly two digits.
 bool isNumberText(const std::string& s)
 {
-    std::size_t i = 0;
-    if (i < s.size() && s[i] == '-')
-        ++i;
-    const std::size_t digits = i;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
-        ++i;
-    if (i == digits || i >= s.size() || s[i] != '.')
-        return false;
-    ++i;
-    return s.size() == i + 2 && s[i] >= '0' && s[i] <= '9' && s[i + 1] >= '0' && s[i + 1] <= '9';
+    static const std::regex kNumber("-?[0-9]+\\.[0-9]{2}");
+    return std::regex_match(s, kNumber);
 }
 
 double parse(const std::string& s)
@@ -125,15 +118,6 @@ void checkEvaluation(const std::string& a, const std::string& b, const TimingSlo
         CHECK(score <= threshold + 0.005);
     if (slider <= 0 && result.verdict == kVerdictFailed)
         CHECK(result.score == "0.00"); // only a score that is not a number fails at 0
-
-    // Swapping the entries changes nothing.
-    const Evaluation swapped = evaluate(b, a, r, e, slider);
-    CHECK(swapped.score == result.score && swapped.verdict == result.verdict);
-
-    // An entry against itself is a perfect match, or not measured at all.
-    const Evaluation self = evaluate(a, a, e, e, slider);
-    CHECK((self.score == "100.00" && self.verdict == kVerdictOk) ||
-          (self.score == "0.00" && self.verdict == kVerdictFailed));
 }
 
 } // namespace
@@ -193,13 +177,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 2: { // a "Clear" button
-            const TimingState clockBefore = clock;
             const TimingSlots other = *slots[1 - field];
             clear(*slots[field]);
             CHECK(sameSlots(*slots[field], TimingSlots{}));
             CHECK(sameSlots(*slots[1 - field], other));
-            CHECK(clock.lastStamp == clockBefore.lastStamp && clock.gap == clockBefore.gap &&
-                  clock.previousGap == clockBefore.previousGap);
             break;
         }
         case 3: // the fields' texts change
