@@ -25,9 +25,9 @@ PEOPLE, TYPINGS = 4, 6  # the slices: 4 people, 6 typings each per session
 KEYBOARD_SESSIONS = 2   # the keyboard slice is laid out like the full file: two sessions
 
 
-def tool(*args: str, check: bool = True) -> subprocess.CompletedProcess:
+def tool(*args: str, check: bool = True, stdin: str = "") -> subprocess.CompletedProcess:
     r = subprocess.run([str(ARGS.tool), *args], capture_output=True, text=True, timeout=60,
-                       stdin=subprocess.DEVNULL)
+                       input=stdin)
     if check and r.returncode != 0:
         raise AssertionError(f"typist_verdicts {' '.join(args)} failed: {r.stderr}")
     return r
@@ -71,10 +71,8 @@ class SetUnderTest:
         for fld, (p, n) in (("E", entered), ("R", reentered)):
             events, _ = self.typing(p, n)
             lines += [f"{fld} {t} {kind} {typed}" for t, kind, typed in events]
-        r = subprocess.run([str(ARGS.tool), "--score-events", "-"],
-                           input="\n".join(lines) + "\n", capture_output=True, text=True,
-                           timeout=60, check=True)
-        return re.search(r"^verdict (.+)$", r.stdout, re.M).group(1)
+        out = tool("--score-events", "-", stdin="\n".join(lines) + "\n").stdout
+        return re.search(r"^verdict (.+)$", out, re.M).group(1)
 
 
 class Rebuild(unittest.TestCase):

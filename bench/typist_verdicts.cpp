@@ -112,13 +112,13 @@ std::runtime_error inputError(const std::string& place, const std::string& what)
 
 std::vector<std::string> splitCells(const std::string& line)
 {
-    std::vector<std::string> cells;
-    std::stringstream in(line);
-    std::string cell;
-    while (std::getline(in, cell, ','))
-        cells.push_back(cell);
-    if (!line.empty() && line.back() == ',')
-        cells.emplace_back();
+    std::vector<std::string> cells(1);
+    for (const char c : line) {
+        if (c == ',')
+            cells.emplace_back();
+        else
+            cells.back() += c;
+    }
     return cells;
 }
 
@@ -540,22 +540,14 @@ int showTyping(const Options& o)
     return 0;
 }
 
-// Two typings as lines "<E|R> <time_ms> <down|up> <character or ->"; prints both tables, the
-// score and the verdict the window gives them at the default threshold.
-int scoreEvents(const std::string& path)
+// Two typings on standard input as lines "<E|R> <time_ms> <down|up> <character or ->"; prints
+// both tables, the score and the verdict the window gives them at the default threshold.
+int scoreEvents()
 {
-    std::ifstream file_in;
-    std::istream* in = &std::cin;
-    if (path != "-") {
-        file_in.open(path);
-        if (!file_in)
-            throw std::runtime_error("cannot read " + path);
-        in = &file_in;
-    }
     Typing typings[2];
     std::string line;
     int lineNo = 0;
-    while (std::getline(*in, line)) {
+    while (std::getline(std::cin, line)) {
         ++lineNo;
         std::stringstream s(line);
         std::string fieldName, kind, typed;
@@ -588,7 +580,7 @@ int usage()
                  "                       [--people N] [--typings N] [--curve FILE]\n"
                  "       typist_verdicts [--data DIR] [--keyboard-file CSV] "
                  "--set touch|keyboard --typing PERSON:TYPING\n"
-                 "       typist_verdicts --score-events FILE|-\n");
+                 "       typist_verdicts --score-events - (two typings' events on stdin)\n");
     return 2;
 }
 
@@ -619,7 +611,7 @@ int main(int argc, char** argv)
     }
     try {
         if (!o.events.empty())
-            return scoreEvents(o.events);
+            return o.events == "-" ? scoreEvents() : usage();
         if (!o.typing.empty())
             return showTyping(o);
         return figures(o);

@@ -90,13 +90,6 @@ TEST(SimilarityScore, WorkedFigures)
     }
 }
 
-TEST(SimilarityScore, IdenticalTablesScoreExactlyOne)
-{
-    const TimingSlots t = table({85.3, 0.25, 1e9, 140}, {999, 0, 33.3, 12});
-    EXPECT_EQ(similarityScore(4, t, t), 1.0);
-    EXPECT_EQ(evaluate("abcd", "abcd", t, t, 10000).score, "100.00");
-}
-
 TEST(SimilarityScore, NeverReadsSlotZeroOrPastFifteen)
 {
     // Heap copies so a read past the arrays lands outside the allocation under a sanitizer.
