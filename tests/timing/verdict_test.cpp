@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 using namespace typrova;
 using typrova::test::table;
@@ -17,18 +18,14 @@ const TimingSlots kOtherRhythm = table({100, 300, 0}, {0, 50, 150});
 
 TEST(Verdict, TextsThatCannotBeComparedAskForText)
 {
-    struct Pair {
-        const char* entered;
-        const char* reentered;
-    };
-    const Pair pairs[] = {
+    const std::pair<const char*, const char*> pairs[] = {
         {"", ""},       {"", "abc"},   {"abc", ""},  {"abc", "abd"},
         {"abc", "abcd"}, {"abcd", "abc"}, {"abc", "aBc"},
     };
-    for (const Pair& p : pairs) {
-        SCOPED_TRACE(testing::Message() << '"' << p.entered << "\" vs \"" << p.reentered << '"');
+    for (const auto& [entered, reentered] : pairs) {
+        SCOPED_TRACE(testing::Message() << '"' << entered << "\" vs \"" << reentered << '"');
         for (int slider : {0, 5000, 10000}) {
-            const Evaluation result = evaluate(p.entered, p.reentered, kRhythm, kRhythm, slider);
+            const Evaluation result = evaluate(entered, reentered, kRhythm, kRhythm, slider);
             EXPECT_EQ(result.score, "0.00");
             EXPECT_EQ(result.verdict, "Enter text");
         }
