@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <string>
 #include <utility>
 
 using namespace typrova;
