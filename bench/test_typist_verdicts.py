@@ -121,7 +121,8 @@ class Rebuild(unittest.TestCase):
             ("non-number", "keyboard", 3, hold_t, "0.1x", "H.t is not a number"),
             ("negative hold", "keyboard", 5, hold_t, "-0.0866",
              "the hold of key t is not positive (-86.60 ms)"),
-            ("subject alone in a session", "keyboard", 2, header.index("sessionIndex"), "9",
+            # 1e300 is also beyond every integer type: read as a number, not converted.
+            ("subject alone in a session", "keyboard", 2, header.index("sessionIndex"), "1e300",
              "the only typing of subject s002 in its session"),
             ("touch row short of a value", "touch", 3, -1, None, "70 values, not 71"),
             ("touch non-number", "touch", 2, 4, "abc", "column 5 is not a number"),
