@@ -3,12 +3,6 @@
 // keyboard), as key presses and releases, runs them through the window's own timing logic and
 // scores fixed genuine and impostor pairs.
 //
-//   typist_verdicts [--data DIR] [--keyboard-file CSV] [--set touch|keyboard|both]
-//                   [--people N] [--typings N] [--curve FILE]
-//   typist_verdicts [--data DIR] [--keyboard-file CSV] --set touch|keyboard --typing P:T
-//                                                            one typing's events and table
-//   typist_verdicts --score-events FILE|-                    tables and result of two typings
-//
 // Figures, per set: false rejects (genuine pairs that get "FAILED") and false accepts
 // (impostor pairs that get "OK") at the default threshold, the equal-error rate, and where
 // the false-accept rate first drops to 10 % and to 1 %, over the slider's 0.01 steps. Pairs
@@ -19,12 +13,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
+#include <numeric>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -33,10 +30,6 @@
 using namespace typrova;
 
 namespace {
-
-#ifndef TYPROVA_DEFAULT_DATA
-#define TYPROVA_DEFAULT_DATA "../shared/realtyping"
-#endif
 
 constexpr int kSliderMax = 10000;
 constexpr int kDefaultSlider = 5000;
@@ -58,7 +51,7 @@ constexpr DataKey kTouchKeys[] = {
     {".", "."}, {"t", "t"}, {"i", "i"}, {"e", "e"}, {"Shift", ""}, {"5", "5"},
     {"Shift.1", ""}, {"Caps", ""}, {"r", "R"}, {"o", "o"}, {"a", "a"}, {"n", "n"},
     {"l", "l"}};
-constexpr int kTouchKeysInRow = 14;
+constexpr std::size_t kTouchKeysInRow = 14;
 constexpr int kTouchColumns = 71;
 const char* const kTouchNote =
     "Enter is not typed; Shift, Shift.1 and Caps are typed as keys without a character";
@@ -102,6 +95,16 @@ struct DataSet {
     std::vector<std::vector<std::vector<Typing>>> sessions;
 };
 
+// Where a row of a set holds the times of one typing: the hold of key k in column holdAt[k],
+// the press-to-press time before key k + 1 in downDownAt[k]; names[c] names column c in
+// messages, and msPerUnit turns the set's unit into ms.
+struct Layout {
+    const DataKey* keys;
+    double msPerUnit;
+    std::vector<std::string> names;
+    std::vector<std::size_t> holdAt, downDownAt;
+};
+
 std::runtime_error inputError(const std::string& place, const std::string& what)
 {
     return std::runtime_error(place + ": " + what);
@@ -109,13 +112,13 @@ std::runtime_error inputError(const std::string& place, const std::string& what)
 
 std::vector<std::string> splitCells(const std::string& line)
 {
-    std::vector<std::string> cells;
-    std::stringstream in(line);
-    std::string cell;
-    while (std::getline(in, cell, ','))
-        cells.push_back(cell);
-    if (!line.empty() && line.back() == ',')
-        cells.emplace_back();
+    std::vector<std::string> cells(1);
+    for (const char c : line) {
+        if (c == ',')
+            cells.emplace_back();
+        else
+            cells.back() += c;
+    }
     return cells;
 }
 
@@ -131,51 +134,58 @@ double number(const std::string& cell, const std::string& column)
     return v;
 }
 
-// First key pressed at 0, key k+1 at press(k) + downDown[k], each released at its press +
-// holds[k] (all in ms).
-Typing rebuild(const DataKey* keys, const std::vector<double>& holds,
-               const std::vector<double>& downDown)
+// One row as key presses and releases: the first key pressed at 0, key k+1 at press(k) +
+// DD(k), each released at its press + H(k). Every cell is read before any time is checked.
+Typing readTyping(const std::vector<std::string>& cells, const Layout& l)
 {
+    std::vector<double> holds, downDown;
+    for (std::size_t k = 0; k < l.holdAt.size(); ++k) {
+        holds.push_back(l.msPerUnit * number(cells[l.holdAt[k]], l.names[l.holdAt[k]]));
+        if (k > 0)
+            downDown.push_back(l.msPerUnit * number(cells[l.downDownAt[k - 1]],
+                                                    l.names[l.downDownAt[k - 1]]));
+    }
     Typing t;
     double press = 0.0;
     for (std::size_t k = 0; k < holds.size(); ++k) {
+        const std::string key = l.keys[k].name;
         if (holds[k] <= 0.0)
-            throw std::runtime_error("the hold of key " + std::string(keys[k].name) +
-                                     " is not positive (" + formatNumber(holds[k]) + " ms)");
+            throw std::runtime_error("the hold of key " + key + " is not positive (" +
+                                     formatNumber(holds[k]) + " ms)");
         if (k > 0) {
             if (downDown[k - 1] <= 0.0)
-                throw std::runtime_error("the press-to-press time before key " +
-                                         std::string(keys[k].name) + " is not positive (" +
-                                         formatNumber(downDown[k - 1]) + " ms)");
+                throw std::runtime_error("the press-to-press time before key " + key +
+                                         " is not positive (" + formatNumber(downDown[k - 1]) +
+                                         " ms)");
             press += downDown[k - 1];
         }
-        t.events.push_back({press, true, keys[k].name, keys[k].typed});
-        t.events.push_back({press + holds[k], false, keys[k].name, ""});
+        t.events.push_back({press, true, key, l.keys[k].typed});
+        t.events.push_back({press + holds[k], false, key, ""});
     }
     std::stable_sort(t.events.begin(), t.events.end(),
                      [](const KeyEvent& a, const KeyEvent& b) { return a.ms < b.ms; });
     return t;
 }
 
-void stripReturn(std::string& line)
-{
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-}
-
 // Calls row(cells, place) for every non-empty line of `in`, the first being line `lineNo` of
-// `path`; whatever a row throws is reported with its file and line.
+// `path`, once the line has `columns` values; whatever a row throws is reported with its file
+// and line. `wanted` says in a message how many values a row should have.
 template <typename Row>
-void forEachRow(std::istream& in, const std::string& path, int lineNo, Row row)
+void forEachRow(std::istream& in, const std::string& path, int lineNo, std::size_t columns,
+                const std::string& wanted, Row row)
 {
     std::string line;
     for (; std::getline(in, line); ++lineNo) {
-        stripReturn(line);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         if (line.empty())
             continue;
         const std::string place = path + " line " + std::to_string(lineNo);
         try {
-            row(splitCells(line), place);
+            const std::vector<std::string> cells = splitCells(line);
+            if (cells.size() != columns)
+                throw std::runtime_error(std::to_string(cells.size()) + " values, " + wanted);
+            row(cells, place);
         } catch (const std::runtime_error& e) {
             throw inputError(place, e.what());
         }
@@ -187,7 +197,13 @@ void forEachRow(std::istream& in, const std::string& path, int lineNo, Row row)
 DataSet loadTouch(const std::string& dir, int people)
 {
     DataSet set{"touch", dir + "/touch", kTouchNote, {}, {{}}};
-    constexpr int typed = sizeof kTouchKeys / sizeof kTouchKeys[0];
+    Layout layout{kTouchKeys, 1.0, {}, {}, {}};
+    for (int c = 1; c <= kTouchColumns; ++c)
+        layout.names.push_back("column " + std::to_string(c));
+    for (std::size_t k = 0; k < std::size(kTouchKeys); ++k) {
+        layout.holdAt.push_back(k);
+        layout.downDownAt.push_back(kTouchKeysInRow + k);
+    }
     for (int p = 1; people == 0 || p <= people; ++p) {
         const std::string path = dir + "/touch/" + std::to_string(p) + ".csv";
         std::ifstream file(path);
@@ -197,22 +213,11 @@ DataSet loadTouch(const std::string& dir, int people)
             throw std::runtime_error("cannot read " + path);
         }
         std::vector<Typing> person;
-        forEachRow(file, path, 1, [&](const std::vector<std::string>& cells,
-                                      const std::string& place) {
-            if (cells.size() != kTouchColumns)
-                throw std::runtime_error(std::to_string(cells.size()) + " values, not " +
-                                         std::to_string(kTouchColumns));
-            std::vector<double> holds, downDown;
-            for (int k = 0; k < typed; ++k) {
-                holds.push_back(number(cells[k], "column " + std::to_string(k + 1)));
-                if (k > 0) {
-                    const int c = kTouchKeysInRow + k - 1;
-                    downDown.push_back(number(cells[c], "column " + std::to_string(c + 1)));
-                }
-            }
-            person.push_back(rebuild(kTouchKeys, holds, downDown));
-            person.back().place = place;
-        });
+        forEachRow(file, path, 1, kTouchColumns, "not " + std::to_string(kTouchColumns),
+                   [&](const std::vector<std::string>& cells, const std::string& place) {
+                       person.push_back(readTyping(cells, layout));
+                       person.back().place = place;
+                   });
         set.people.push_back(std::to_string(p));
         set.sessions[0].push_back(std::move(person));
     }
@@ -232,61 +237,47 @@ DataSet loadKeyboard(const std::string& path)
     std::string line;
     if (!std::getline(file, line))
         throw inputError(path + " line 1", "empty file, no header");
-    stripReturn(line);
-    const std::vector<std::string> header = splitCells(line);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    Layout layout{kKeyboardKeys, 1000.0, splitCells(line), {}, {}};
     auto column = [&](const std::string& name) {
-        const auto at = std::find(header.begin(), header.end(), name);
-        if (at == header.end())
+        const auto at = std::find(layout.names.begin(), layout.names.end(), name);
+        if (at == layout.names.end())
             throw inputError(path + " line 1", "no column " + name);
-        return static_cast<std::size_t>(at - header.begin());
+        return static_cast<std::size_t>(at - layout.names.begin());
     };
-    constexpr int typed = sizeof kKeyboardKeys / sizeof kKeyboardKeys[0];
     const std::size_t subjectAt = column("subject"), sessionAt = column("sessionIndex");
-    std::vector<std::size_t> holdAt, downDownAt;
-    for (int k = 0; k < typed; ++k) {
-        holdAt.push_back(column(std::string("H.") + kKeyboardKeys[k].name));
+    for (std::size_t k = 0; k < std::size(kKeyboardKeys); ++k) {
+        layout.holdAt.push_back(column(std::string("H.") + kKeyboardKeys[k].name));
         if (k > 0)
-            downDownAt.push_back(column(std::string("DD.") + kKeyboardKeys[k - 1].name + "." +
-                                        kKeyboardKeys[k].name));
+            layout.downDownAt.push_back(column(std::string("DD.") + kKeyboardKeys[k - 1].name +
+                                               "." + kKeyboardKeys[k].name));
     }
 
-    std::map<std::string, std::size_t> personOf;
-    std::map<long, std::size_t> sessionOf; // session number -> index into bySession
-    std::vector<std::vector<std::vector<Typing>>> bySession; // in order of first appearance
-    forEachRow(file, path, 2, [&](const std::vector<std::string>& cells,
-                                  const std::string& place) {
-        if (cells.size() != header.size())
-            throw std::runtime_error(std::to_string(cells.size()) + " values, the header names " +
-                                     std::to_string(header.size()));
+    std::map<double, std::vector<std::vector<Typing>>> bySession; // in session number order
+    const std::string wanted = "the header names " + std::to_string(layout.names.size());
+    forEachRow(file, path, 2, layout.names.size(), wanted,
+               [&](const std::vector<std::string>& cells, const std::string& place) {
         const double session = number(cells[sessionAt], "sessionIndex");
         if (session != std::floor(session))
             throw std::runtime_error("sessionIndex is not a whole number: '" + cells[sessionAt] +
                                      "'");
-        std::vector<double> holds, downDown; // seconds to ms
-        for (std::size_t k = 0; k < holdAt.size(); ++k) {
-            holds.push_back(1000.0 * number(cells[holdAt[k]], header[holdAt[k]]));
-            if (k > 0)
-                downDown.push_back(
-                    1000.0 * number(cells[downDownAt[k - 1]], header[downDownAt[k - 1]]));
-        }
-        Typing t = rebuild(kKeyboardKeys, holds, downDown);
+        Typing t = readTyping(cells, layout);
         t.place = place;
         const std::string& subject = cells[subjectAt];
         if (subject.empty())
             throw std::runtime_error("no subject");
-        const std::size_t p = personOf.emplace(subject, set.people.size()).first->second;
+        const auto p = static_cast<std::size_t>(
+            std::find(set.people.begin(), set.people.end(), subject) - set.people.begin());
         if (p == set.people.size())
             set.people.push_back(subject);
-        const auto s = sessionOf.emplace(static_cast<long>(session), bySession.size());
-        if (s.second)
-            bySession.emplace_back();
-        auto& sessionPeople = bySession[s.first->second];
+        auto& sessionPeople = bySession[session];
         if (sessionPeople.size() <= p)
             sessionPeople.resize(p + 1);
         sessionPeople[p].push_back(std::move(t));
     });
-    for (const auto& numberAndIndex : sessionOf) { // sessions in number order
-        set.sessions.push_back(std::move(bySession[numberAndIndex.second]));
+    for (auto& numberAndPeople : bySession) {
+        set.sessions.push_back(std::move(numberAndPeople.second));
         set.sessions.back().resize(set.people.size());
     }
     return set;
@@ -360,33 +351,32 @@ int highestOkPosition(const Entry& entered, const Entry& reentered)
     return lo;
 }
 
-struct Rates {
-    // counts[pos] = pairs whose highest "OK" position is pos; -1 is kept in the first cell.
-    std::vector<long> counts = std::vector<long>(kSliderMax + 2, 0);
-    long total = 0;
-
-    void add(int highestOk)
-    {
-        ++counts[static_cast<std::size_t>(highestOk + 1)];
-        ++total;
-    }
-};
-
-// ok[pos] = pairs with the verdict "OK" at slider position pos.
-std::vector<long> okCounts(const Rates& r)
+// ok[pos] = pairs with the verdict "OK" at slider position pos, from each pair's highest "OK"
+// position (-1: "FAILED" everywhere).
+std::vector<long> okCounts(const std::vector<int>& highestOk)
 {
     std::vector<long> ok(kSliderMax + 1, 0);
-    long atOrAbove = 0;
-    for (int pos = kSliderMax; pos >= 0; --pos) {
-        atOrAbove += r.counts[static_cast<std::size_t>(pos + 1)];
-        ok[static_cast<std::size_t>(pos)] = atOrAbove;
-    }
+    for (const int pos : highestOk)
+        if (pos >= 0)
+            ++ok[pos];
+    std::partial_sum(ok.rbegin(), ok.rend(), ok.rbegin());
     return ok;
 }
 
-double percent(long part, long whole)
+double percent(long part, std::size_t whole)
 {
     return whole == 0 ? std::nan("") : 100.0 * static_cast<double>(part) / whole;
+}
+
+// printf into a string of up to 511 characters.
+__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
 }
 
 void printTable(const Entry& e)
@@ -394,8 +384,8 @@ void printTable(const Entry& e)
     std::printf("text %s\n", e.text.c_str());
     for (int k = 1; k <= kMaxKeys; ++k)
         std::printf("key %d interval %s pressed %s\n", k,
-                    formatNumber(e.slots.intervals[static_cast<std::size_t>(k)]).c_str(),
-                    formatNumber(e.slots.pressed[static_cast<std::size_t>(k)]).c_str());
+                    formatNumber(e.slots.intervals[k]).c_str(),
+                    formatNumber(e.slots.pressed[k]).c_str());
 }
 
 // One set's pairs scored, and the text that sums them up.
@@ -409,7 +399,7 @@ Figures score(const DataSet& set)
     // Genuine: typing k against typing k+1 of the same person and session. Impostor: typing
     // k of A against typing k of B in the same session, for every ordered pair of different
     // people. The first of a pair is the Entered field, the second the Re-entered field.
-    Rates genuine, impostor;
+    std::vector<int> genuine, impostor; // each pair's highest "OK" position
     long typings = 0;
     std::size_t sessionsUsed = 0;
     std::string text;
@@ -427,64 +417,50 @@ Figures score(const DataSet& set)
                                     [](const auto& p) { return !p.empty(); });
         for (const auto& person : entries)
             for (std::size_t k = 0; k + 1 < person.size(); ++k)
-                genuine.add(highestOkPosition(person[k], person[k + 1]));
+                genuine.push_back(highestOkPosition(person[k], person[k + 1]));
         for (std::size_t a = 0; a < entries.size(); ++a)
             for (std::size_t b = 0; b < entries.size(); ++b)
                 if (a != b)
                     for (std::size_t k = 0; k < std::min(entries[a].size(), entries[b].size());
                          ++k)
-                        impostor.add(highestOkPosition(entries[a][k], entries[b][k]));
+                        impostor.push_back(highestOkPosition(entries[a][k], entries[b][k]));
     }
 
     const std::vector<long> genuineOk = okCounts(genuine), impostorOk = okCounts(impostor);
+    const long genuineTotal = static_cast<long>(genuine.size());
     Figures f;
     for (int pos = 0; pos <= kSliderMax; ++pos) {
-        f.frr.push_back(
-            percent(genuine.total - genuineOk[static_cast<std::size_t>(pos)], genuine.total));
-        f.far.push_back(percent(impostorOk[static_cast<std::size_t>(pos)], impostor.total));
+        f.frr.push_back(percent(genuineTotal - genuineOk[pos], genuine.size()));
+        f.far.push_back(percent(impostorOk[pos], impostor.size()));
     }
-    const auto frr = [&](int pos) { return f.frr[static_cast<std::size_t>(pos)]; };
-    const auto far = [&](int pos) { return f.far[static_cast<std::size_t>(pos)]; };
-
-    char line[512];
-    const std::string& n = set.name;
-    std::snprintf(line, sizeof line,
-                  "%s data %s: people=%zu sessions=%zu typings=%ld text \"%s\" (%zu characters)\n",
-                  n.c_str(), set.source.c_str(), set.people.size(), sessionsUsed, typings,
-                  text.c_str(), text.size());
-    f.report += line;
-    f.report += n + " note " + set.note + "\n";
-    std::snprintf(line, sizeof line, "%s pairs genuine=%ld impostor=%ld\n", n.c_str(),
-                  genuine.total, impostor.total);
-    f.report += line;
-    const std::size_t def = kDefaultSlider;
-    std::snprintf(line, sizeof line,
-                  "%s default threshold=%s frr=%.2f far=%.2f false_rejects=%ld "
-                  "false_accepts=%ld\n",
-                  n.c_str(), thresholdText(kDefaultSlider).c_str(), frr(kDefaultSlider),
-                  far(kDefaultSlider), genuine.total - genuineOk[def], impostorOk[def]);
-    f.report += line;
+    const auto at = [&](int pos) { // both rates at one slider position
+        return format("threshold=%s frr=%.2f far=%.2f", thresholdText(pos).c_str(), f.frr[pos],
+                      f.far[pos]);
+    };
+    const char* n = set.name.c_str();
+    f.report = format("%s data %s: people=%zu sessions=%zu typings=%ld text \"%s\" "
+                      "(%zu characters)\n", n, set.source.c_str(), set.people.size(),
+                      sessionsUsed, typings, text.c_str(), text.size()) +
+               set.name + " note " + set.note + "\n" +
+               format("%s pairs genuine=%zu impostor=%zu\n", n, genuine.size(), impostor.size()) +
+               format("%s default %s false_rejects=%ld false_accepts=%ld\n", n,
+                      at(kDefaultSlider).c_str(), genuineTotal - genuineOk[kDefaultSlider],
+                      impostorOk[kDefaultSlider]);
 
     // Equal error: the slider position where the two rates are closest (the lowest such).
     int eer = 0;
     for (int pos = 1; pos <= kSliderMax; ++pos)
-        if (std::fabs(frr(pos) - far(pos)) < std::fabs(frr(eer) - far(eer)))
+        if (std::fabs(f.frr[pos] - f.far[pos]) < std::fabs(f.frr[eer] - f.far[eer]))
             eer = pos;
-    std::snprintf(line, sizeof line, "%s eer rate=%.2f threshold=%s frr=%.2f far=%.2f\n",
-                  n.c_str(), (frr(eer) + far(eer)) / 2.0, thresholdText(eer).c_str(), frr(eer),
-                  far(eer));
-    f.report += line;
+    f.report += format("%s eer rate=%.2f %s\n", n, (f.frr[eer] + f.far[eer]) / 2.0,
+                       at(eer).c_str());
 
     for (const double goal : {10.0, 1.0}) {
         int pos = 0;
-        while (pos <= kSliderMax && far(pos) > goal)
+        while (pos <= kSliderMax && f.far[pos] > goal)
             ++pos;
-        if (pos > kSliderMax)
-            std::snprintf(line, sizeof line, "%s far<=%g threshold=none\n", n.c_str(), goal);
-        else
-            std::snprintf(line, sizeof line, "%s far<=%g threshold=%s frr=%.2f far=%.2f\n",
-                          n.c_str(), goal, thresholdText(pos).c_str(), frr(pos), far(pos));
-        f.report += line;
+        f.report += format("%s far<=%g %s\n", n, goal,
+                           pos > kSliderMax ? "threshold=none" : at(pos).c_str());
     }
     return f;
 }
@@ -519,15 +495,10 @@ int figures(const Options& o)
         if (!out)
             throw std::runtime_error("cannot write " + o.curve);
         out << "set,threshold,frr,far\n";
-        char line[96];
         for (std::size_t i = 0; i < sets.size(); ++i)
-            for (int pos = 0; pos <= kSliderMax; ++pos) {
-                std::snprintf(line, sizeof line, "%s,%s,%.4f,%.4f\n", sets[i].name.c_str(),
-                              thresholdText(pos).c_str(),
-                              results[i].frr[static_cast<std::size_t>(pos)],
-                              results[i].far[static_cast<std::size_t>(pos)]);
-                out << line;
-            }
+            for (int pos = 0; pos <= kSliderMax; ++pos)
+                out << format("%s,%s,%.4f,%.4f\n", sets[i].name.c_str(),
+                              thresholdText(pos).c_str(), results[i].frr[pos], results[i].far[pos]);
         if (!out.flush())
             throw std::runtime_error("cannot write " + o.curve);
     }
@@ -555,12 +526,12 @@ int showTyping(const Options& o)
                                  " people");
     std::vector<const Typing*> all;
     for (const auto& session : set.sessions)
-        for (const Typing& t : session[static_cast<std::size_t>(person - 1)])
+        for (const Typing& t : session[person - 1])
             all.push_back(&t);
     if (static_cast<std::size_t>(typing) > all.size())
-        throw std::runtime_error("person " + set.people[static_cast<std::size_t>(person - 1)] +
-                                 " has " + std::to_string(all.size()) + " typings");
-    const Typing& t = *all[static_cast<std::size_t>(typing - 1)];
+        throw std::runtime_error("person " + set.people[person - 1] + " has " +
+                                 std::to_string(all.size()) + " typings");
+    const Typing& t = *all[typing - 1];
     std::printf("typing %s\n", t.place.c_str());
     for (const KeyEvent& e : t.events)
         std::printf("event %.3f %s %s %s\n", e.ms, e.down ? "down" : "up", e.name.c_str(),
@@ -569,22 +540,14 @@ int showTyping(const Options& o)
     return 0;
 }
 
-// Two typings as lines "<E|R> <time_ms> <down|up> <character or ->"; prints both tables, the
-// score and the verdict the window gives them at the default threshold.
-int scoreEvents(const std::string& path)
+// Two typings on standard input as lines "<E|R> <time_ms> <down|up> <character or ->"; prints
+// both tables, the score and the verdict the window gives them at the default threshold.
+int scoreEvents()
 {
-    std::ifstream file_in;
-    std::istream* in = &std::cin;
-    if (path != "-") {
-        file_in.open(path);
-        if (!file_in)
-            throw std::runtime_error("cannot read " + path);
-        in = &file_in;
-    }
     Typing typings[2];
     std::string line;
     int lineNo = 0;
-    while (std::getline(*in, line)) {
+    while (std::getline(std::cin, line)) {
         ++lineNo;
         std::stringstream s(line);
         std::string fieldName, kind, typed;
@@ -617,7 +580,7 @@ int usage()
                  "                       [--people N] [--typings N] [--curve FILE]\n"
                  "       typist_verdicts [--data DIR] [--keyboard-file CSV] "
                  "--set touch|keyboard --typing PERSON:TYPING\n"
-                 "       typist_verdicts --score-events FILE|-\n");
+                 "       typist_verdicts --score-events - (two typings' events on stdin)\n");
     return 2;
 }
 
@@ -626,27 +589,17 @@ int usage()
 int main(int argc, char** argv)
 {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    const std::map<std::string, std::string*> texts{
+        {"--data", &o.dir},   {"--keyboard-file", &o.keyboardFile}, {"--set", &o.set},
+        {"--curve", &o.curve}, {"--typing", &o.typing},             {"--score-events", &o.events}};
+    const std::map<std::string, int*> counts{{"--people", &o.people}, {"--typings", &o.typings}};
+    for (int i = 1; i < argc; i += 2) {
         if (i + 1 >= argc)
             return usage();
-        const std::string value = argv[++i];
-        if (arg == "--data")
-            o.dir = value;
-        else if (arg == "--keyboard-file")
-            o.keyboardFile = value;
-        else if (arg == "--set")
-            o.set = value;
-        else if (arg == "--people")
-            o.people = std::atoi(value.c_str());
-        else if (arg == "--typings")
-            o.typings = std::atoi(value.c_str());
-        else if (arg == "--curve")
-            o.curve = value;
-        else if (arg == "--typing")
-            o.typing = value;
-        else if (arg == "--score-events")
-            o.events = value;
+        if (texts.count(argv[i]) != 0)
+            *texts.at(argv[i]) = argv[i + 1];
+        else if (counts.count(argv[i]) != 0)
+            *counts.at(argv[i]) = std::atoi(argv[i + 1]);
         else
             return usage();
     }
@@ -658,7 +611,7 @@ int main(int argc, char** argv)
     }
     try {
         if (!o.events.empty())
-            return scoreEvents(o.events);
+            return o.events == "-" ? scoreEvents() : usage();
         if (!o.typing.empty())
             return showTyping(o);
         return figures(o);

@@ -3,141 +3,131 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 using namespace typrova;
-using typrova::test::KeyRig;
+using typrova::test::table;
 
 namespace {
 
-void expectSlot(const TimingSlots& s, std::size_t k, double interval, double pressed)
-{
-    EXPECT_DOUBLE_EQ(s.intervals[k], interval) << "interval of key " << k;
-    EXPECT_DOUBLE_EQ(s.pressed[k], pressed) << "pressed time of key " << k;
-}
+// A key event: a press, or a release into Entered (field 0) or Re-entered (field 1) that
+// leaves `length` characters in that field.
+struct Event {
+    double ms;
+    int field; // -1: a press
+    std::size_t length;
+};
 
-bool allZero(const TimingSlots& s)
+Event press(double ms) { return {ms, -1, 0}; }
+Event release(double ms, std::size_t length, int field = 0) { return {ms, field, length}; }
+
+// Both fields and the clock they share, as the window drives them, on a counter of the given
+// frequency (10 MHz: whole and tenth milliseconds are whole ticks) started at 0 ms.
+struct Rig {
+    TimingState clock;
+    TimingSlots tables[2]; // Entered, Re-entered
+
+    explicit Rig(std::int64_t frequency = 10'000'000) { clock.start(frequency, 0); }
+
+    // Every event stamps the clock; a release must report a stored row exactly when its
+    // length is a key position 1..15.
+    void play(const std::vector<Event>& events)
+    {
+        for (const Event& e : events) {
+            clock.stamp(std::llround(e.ms * 10'000));
+            if (e.field >= 0) {
+                EXPECT_EQ(clock.recordRelease(tables[e.field], e.length),
+                          e.length >= 1 && e.length <= kMaxKeys)
+                    << "release at " << e.ms << " ms, length " << e.length;
+            }
+        }
+    }
+};
+
+// Every slot, 0 included, against the expected table.
+void expectTable(const TimingSlots& actual, const TimingSlots& expected, const char* field)
 {
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kSlotCount); ++i)
-        if (s.intervals[i] != 0.0 || s.pressed[i] != 0.0)
-            return false;
-    return true;
+    for (std::size_t k = 0; k < static_cast<std::size_t>(kSlotCount); ++k) {
+        EXPECT_DOUBLE_EQ(actual.intervals[k], expected.intervals[k]) << field << " interval " << k;
+        EXPECT_DOUBLE_EQ(actual.pressed[k], expected.pressed[k]) << field << " pressed " << k;
+    }
 }
 
 } // namespace
 
-TEST(KeyClock, OneKeyAtATimeFilesHoldAndPauseUnderEachPosition)
+TEST(KeyClock, ReleasesFileTheLastTwoGapsUnderTheLengthAtRelease)
 {
-    KeyRig rig; // counter started at 0 ms
-    rig.press(1000);
-    ASSERT_TRUE(rig.release(1080, rig.entered, 1));
-    expectSlot(rig.entered, 1, 1000, 80); // interval of key 1 counts from the start reading
-    rig.press(1200);
-    ASSERT_TRUE(rig.release(1290, rig.entered, 2));
-    expectSlot(rig.entered, 2, 120, 90);
-    expectSlot(rig.entered, 1, 1000, 80);
-    EXPECT_TRUE(allZero(rig.reentered));
-}
-
-TEST(KeyClock, OverlappingKeysAndModifiersOverwriteTheSlotOfTheLengthAtRelease)
-{
-    // a then b overlapping: both releases happen at length 2, the last one wins.
-    KeyRig rig;
-    rig.entered.pressed[1] = 55.0;
-    rig.entered.intervals[1] = 66.0;
-    rig.press(1000);                               // a down
-    rig.press(1030);                               // b down
-    ASSERT_TRUE(rig.release(1100, rig.entered, 2)); // a up
-    expectSlot(rig.entered, 2, 30, 70);
-    ASSERT_TRUE(rig.release(1250, rig.entered, 2)); // b up
-    expectSlot(rig.entered, 2, 70, 150);
-    expectSlot(rig.entered, 1, 66, 55);
-
-    // Capital A: Shift down, a down, a up, Shift up; both releases at length 1.
-    KeyRig shift;
-    shift.press(2000);
-    shift.press(2040);
-    ASSERT_TRUE(shift.release(2100, shift.reentered, 1));
-    expectSlot(shift.reentered, 1, 40, 60);
-    ASSERT_TRUE(shift.release(2130, shift.reentered, 1));
-    expectSlot(shift.reentered, 1, 60, 30);
-}
-
-TEST(KeyClock, BackspaceAndAutoRepeatUseTheFinalLength)
-{
-    KeyRig rig;
-    rig.press(100);
-    ASSERT_TRUE(rig.release(150, rig.entered, 1));
-    rig.press(300);
-    ASSERT_TRUE(rig.release(360, rig.entered, 2));
-    // Backspace shortens the text to 1: its release overwrites slot 1.
-    rig.press(500);
-    ASSERT_TRUE(rig.release(520, rig.entered, 1));
-    expectSlot(rig.entered, 1, 140, 20);
-    expectSlot(rig.entered, 2, 150, 60);
-    // Deleting the last character: the release at length 0 stores nothing, but moves the clock.
-    const TimingSlots before = rig.entered;
-    rig.press(700);
-    EXPECT_FALSE(rig.release(725, rig.entered, 0));
-    EXPECT_EQ(rig.entered.intervals, before.intervals);
-    EXPECT_EQ(rig.entered.pressed, before.pressed);
-    EXPECT_DOUBLE_EQ(rig.clock.gap, 25.0);
-
-    // A held key repeats: every repeated press is an event; the release files at length 4.
-    KeyRig rep;
-    rep.press(1000);
-    rep.press(1500);
-    rep.press(1533);
-    rep.press(1566);
-    ASSERT_TRUE(rep.release(1600, rep.entered, 4));
-    expectSlot(rep.entered, 4, 33, 34);
-    for (std::size_t k = 1; k <= 3; ++k)
-        expectSlot(rep.entered, k, 0, 0);
+    struct Case {
+        const char* what;
+        std::vector<Event> events; // on a counter started at 0 ms
+        TimingSlots entered, reentered;
+    };
+    const Case cases[] = {
+        // The interval of key 1 counts from the start reading.
+        {"one key at a time", {press(1000), release(1080, 1), press(1200), release(1290, 2)},
+         table({80, 90}, {1000, 120}), {}},
+        // a down, b down, a up, b up: both releases at length 2, the last one wins.
+        {"overlapping keys", {press(1000), press(1030), release(1100, 2), release(1250, 2)},
+         table({0, 150}, {0, 70}), {}},
+        // Capital A: Shift down, a down, a up, Shift up; both releases at length 1.
+        {"Shift and a", {press(2000), press(2040), release(2100, 1, 1), release(2130, 1, 1)},
+         {}, table({30}, {60})},
+        // Backspace shortens the text to 1: its release overwrites slot 1. Deleting the last
+        // character stores nothing but moves the clock: the next pause counts from it.
+        {"Backspace",
+         {press(100), release(150, 1), press(300), release(360, 2), press(500), release(520, 1),
+          press(700), release(725, 0), press(800), release(850, 1, 1)},
+         table({20, 60}, {140, 150}), table({50}, {75})},
+        // A held key repeats: every repeated press is an event; the release files at length 4.
+        {"auto-repeat", {press(1000), press(1500), press(1533), press(1566), release(1600, 4)},
+         table({0, 0, 0, 34}, {0, 0, 0, 33}), {}},
+        // One clock for both fields: the pause counts from the other field's last event.
+        {"both fields", {press(1000), release(1080, 1), press(1200), release(1290, 1, 1)},
+         table({80}, {1000}), table({90}, {120})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        rig.play(c.events);
+        expectTable(rig.tables[0], c.entered, "entered");
+        expectTable(rig.tables[1], c.reentered, "reentered");
+    }
 }
 
 TEST(KeyClock, PositionsPastFifteenAreNotStored)
 {
-    KeyRig rig;
+    std::vector<Event> events;
+    TimingSlots expected;
     double t = 0;
-    for (std::size_t len = 1; len <= 15; ++len) {
-        rig.press(t += 100);
-        ASSERT_TRUE(rig.release(t += 10.0 + len, rig.entered, len));
+    for (std::size_t len = 1; len <= 17; ++len) {
+        events.push_back(press(t += 100));
+        events.push_back(release(t += 10.0 + len, len));
+        if (len <= 15) {
+            expected.intervals[len] = 100;
+            expected.pressed[len] = 10.0 + len;
+        }
     }
-    const TimingSlots full = rig.entered;
-    expectSlot(full, 15, 100, 25);
-    for (std::size_t len : {16u, 17u, 100u}) {
-        rig.press(t += 100);
-        EXPECT_FALSE(rig.release(t += 7, rig.entered, len));
-    }
-    EXPECT_EQ(rig.entered.intervals, full.intervals);
-    EXPECT_EQ(rig.entered.pressed, full.pressed);
-    EXPECT_EQ(rig.entered.intervals[0], 0.0);
-    EXPECT_EQ(rig.entered.pressed[0], 0.0);
+    events.push_back(press(t += 100));
+    events.push_back(release(t += 7, 100));
+    Rig rig;
+    rig.play(events);
+    expectTable(rig.tables[0], expected, "entered");
 }
 
-TEST(KeyClock, ClockIsSharedAndClearingTouchesOnlyOneEntry)
+TEST(KeyClock, ClearingTouchesOneEntryAndNotTheClock)
 {
-    KeyRig rig;
-    rig.press(1000);
-    ASSERT_TRUE(rig.release(1080, rig.entered, 1));
-    rig.press(1200);
-    ASSERT_TRUE(rig.release(1290, rig.reentered, 1));
-    expectSlot(rig.reentered, 1, 120, 90); // pause counted from the other field's last event
-
-    const TimingState clockBefore = rig.clock;
-    const TimingSlots reenteredBefore = rig.reentered;
-    clear(rig.entered);
-    EXPECT_TRUE(allZero(rig.entered));
-    EXPECT_EQ(rig.reentered.intervals, reenteredBefore.intervals);
-    EXPECT_EQ(rig.reentered.pressed, reenteredBefore.pressed);
-    EXPECT_EQ(rig.clock.lastStamp, clockBefore.lastStamp);
-    EXPECT_EQ(rig.clock.gap, clockBefore.gap);
-    EXPECT_EQ(rig.clock.previousGap, clockBefore.previousGap);
-
+    Rig rig;
+    rig.play({press(1000), release(1080, 1), press(1200), release(1290, 1, 1)});
+    const TimingSlots reenteredBefore = rig.tables[1];
+    clear(rig.tables[0]);
+    expectTable(rig.tables[0], {}, "entered");
+    expectTable(rig.tables[1], reenteredBefore, "reentered");
     // The next event measures from the last event before the clearing.
-    rig.press(1500);
-    EXPECT_DOUBLE_EQ(rig.clock.gap, 210.0);
+    rig.play({press(1500), release(1520, 2, 1)});
+    expectTable(rig.tables[1], table({90, 20}, {120, 210}), "reentered");
 }
 
 TEST(KeyClock, LongPausesAndFastCountersKeepTheirTrueLength)
@@ -171,17 +161,10 @@ TEST(KeyClock, LongPausesAndFastCountersKeepTheirTrueLength)
 
 TEST(KeyClock, MissingOrBackwardCounterMeasuresNothing)
 {
-    KeyRig rig;
-    rig.clock.start(0, 0); // no high-resolution counter
-    rig.press(100);
-    ASSERT_TRUE(rig.release(180, rig.entered, 1));
-    rig.press(300);
-    ASSERT_TRUE(rig.release(390, rig.reentered, 1));
-    EXPECT_TRUE(allZero(rig.entered));
-    EXPECT_TRUE(allZero(rig.reentered));
-    const Evaluation result = evaluate("a", "a", rig.entered, rig.reentered, 5000);
-    EXPECT_EQ(result.score, "0.00");
-    EXPECT_EQ(result.verdict, "FAILED");
+    Rig rig(0); // no high-resolution counter
+    rig.play({press(100), release(180, 1), press(300), release(390, 1, 1)});
+    expectTable(rig.tables[0], {}, "entered");
+    expectTable(rig.tables[1], {}, "reentered");
 
     // A reading behind the last one gives 0.0; later gaps count from that reading.
     TimingState clock;

@@ -19,9 +19,16 @@ struct WorkedFigure {
     std::size_t n;
     TimingSlots entered;
     TimingSlots reentered;
-    double score;
+    double score; // NaN: nothing to compare
     const char* shown;
 };
+
+const double kNaN = std::nan("");
+// A perfect term (weight 1) next to a one-sided one of weight w: score = 1 - sqrt(w / (1 + w)).
+double besidePerfectTerm(double w) { return 1.0 - std::sqrt(w / (1.0 + w)); }
+// Pressed times at key 2 differ, an equal interval at key 4; positions 3 unmeasured.
+const TimingSlots kUnmeasured3 = table({100, 100, 0, 0}, {0, 200, 0, 30});
+const TimingSlots kUnmeasured3Other = table({100, 300, 0, 0}, {0, 200, 0, 30});
 
 } // namespace
 
@@ -39,65 +46,48 @@ TEST(SimilarityScore, WorkedFigures)
          1.0 - std::sqrt(180.0 / 190.0 * 180.0 / 190.0 / 2.0), "33.01"},
         {"interval off by 50", 2, table({100, 100}, {0, 100}), table({100, 100}, {0, 150}),
          1.0 - std::sqrt(0.16 / 3.0), "76.91"},
+        // Differences are truncated to whole ms before the absolute value: sub-millisecond
+        // ones vanish, also against a missing measurement, and -7.6 ms counts as 7, not 8
+        // (the swapped entries are PropertiesOverRandomTables' symmetry check).
+        {"0.9 ms apart", 1, table({100.9}), table({100.0}), 1.0, "100.00"},
+        {"0.6 ms against nothing", 1, table({0.6}), table({0.0}), 1.0, "100.00"},
+        {"7.6 ms shorter", 1, table({100}), table({107.6}), 1.0 - 7.0 / 103.8, "93.26"},
+        // A one-sided measurement weighs twice its truncated share.
+        {"one-sided 85.3", 2, table({100, 85.3}), table({100, 0}),
+         besidePerfectTerm(2.0 * 85.0 / 85.3), "18.40"},
+        {"one-sided 1.5", 2, table({100, 1.5}), table({100, 0}),
+         besidePerfectTerm(2.0 * 1.0 / 1.5), "24.41"},
+        // The interval of key 1 never takes part, however far apart.
+        {"interval of key 1, n 1", 1, table({100}, {5}), table({100}, {5000}), 1.0, "100.00"},
+        {"interval of key 1, n 2", 2, table({100, 50}, {5, 0}), table({100, 50}, {5000, 0}), 1.0,
+         "100.00"},
+        {"only the interval of key 1", 1, table({0}, {70}), table({0}, {90}), kNaN, "0.00"},
+        {"nothing measured", 15, TimingSlots{}, TimingSlots{}, kNaN, "0.00"},
+        // Unmeasured positions (both entries 0.0) add nothing, in either term; positions past
+        // n are not read.
+        {"unmeasured, n 3", 3, kUnmeasured3, kUnmeasured3Other, 1.0 - std::sqrt(1.0 / 3.0),
+         "42.26"},
+        {"unmeasured, n 4", 4, kUnmeasured3, kUnmeasured3Other, 0.5, "50.00"},
+        {"unmeasured, n 1", 1, kUnmeasured3, kUnmeasured3Other, 1.0, "100.00"},
     };
-    const char* texts[] = {"", "a", "ab"};
     for (const WorkedFigure& f : figures) {
         SCOPED_TRACE(f.what);
-        EXPECT_NEAR(similarityScore(f.n, f.entered, f.reentered), f.score, 1e-12);
-        EXPECT_EQ(evaluate(texts[f.n], texts[f.n], f.entered, f.reentered, 0).score, f.shown);
+        const double score = similarityScore(f.n, f.entered, f.reentered);
+        const std::string text(f.n, 'x');
+        const Evaluation atZero = evaluate(text, text, f.entered, f.reentered, 0);
+        EXPECT_EQ(atZero.score, f.shown);
+        if (std::isnan(f.score)) {
+            EXPECT_TRUE(std::isnan(score));
+            EXPECT_EQ(atZero.verdict, kVerdictFailed); // only a score that is not a number
+        } else {
+            // 1e-12: a wrong weight, cap or truncation moves these scores by more than 1e-4.
+            EXPECT_NEAR(score, f.score, 1e-12);
+            EXPECT_EQ(atZero.verdict, kVerdictOk);
+        }
+        // Only an exact 1.0 reaches the top threshold, 100.00.
+        EXPECT_EQ(evaluate(text, text, f.entered, f.reentered, 10000).verdict,
+                  f.score == 1.0 ? kVerdictOk : kVerdictFailed);
     }
-    EXPECT_EQ(similarityScore(1, table({10}), table({50})), 0.0);
-}
-
-TEST(SimilarityScore, IdenticalTablesScoreExactlyOne)
-{
-    const TimingSlots t = table({85.3, 0.25, 1e9, 140}, {999, 0, 33.3, 12});
-    EXPECT_EQ(similarityScore(4, t, t), 1.0);
-    EXPECT_EQ(evaluate("abcd", "abcd", t, t, 10000).score, "100.00");
-}
-
-TEST(SimilarityScore, DifferencesAreTruncatedToWholeMillisecondsBeforeTheAbsoluteValue)
-{
-    // Sub-millisecond differences vanish, also against a missing measurement.
-    EXPECT_EQ(similarityScore(1, table({100.9}), table({100.0})), 1.0);
-    EXPECT_EQ(similarityScore(1, table({0.6}), table({0.0})), 1.0);
-    EXPECT_EQ(similarityScore(1, table({0.0}), table({0.6})), 1.0);
-    // -7.6 ms counts as 7 (not 8): r = 7 / 103.8.
-    EXPECT_NEAR(similarityScore(1, table({100}), table({107.6})), 1.0 - 7.0 / 103.8, 1e-12);
-    EXPECT_NEAR(similarityScore(1, table({107.6}), table({100})), 1.0 - 7.0 / 103.8, 1e-12);
-}
-
-TEST(SimilarityScore, OneSidedMeasurementWeighsTwiceItsTruncatedShare)
-{
-    // A perfect term (weight 1) next to a one-sided one of weight w: score = 1 - sqrt(w / (1 + w)).
-    auto withPerfectTerm = [](double t) {
-        return similarityScore(2, table({100, t}), table({100, 0}));
-    };
-    const double w853 = 2.0 * 85.0 / 85.3; // 1.993...
-    const double w15 = 2.0 * 1.0 / 1.5;    // 1.333...
-    EXPECT_NEAR(withPerfectTerm(85.3), 1.0 - std::sqrt(w853 / (1.0 + w853)), 1e-12);
-    EXPECT_NEAR(withPerfectTerm(1.5), 1.0 - std::sqrt(w15 / (1.0 + w15)), 1e-12);
-    EXPECT_NEAR(withPerfectTerm(85.0), 1.0 - std::sqrt(2.0 / 3.0), 1e-12);
-}
-
-TEST(SimilarityScore, OnlyMeasuredPositionsFromKeyTwoOnTakePart)
-{
-    // The interval of key 1 never takes part, however far apart.
-    EXPECT_EQ(similarityScore(1, table({100}, {5}), table({100}, {5000})), 1.0);
-    EXPECT_EQ(similarityScore(2, table({100, 50}, {5, 0}), table({100, 50}, {5000, 0})), 1.0);
-    // Only an interval at key 1 measured: no term at all.
-    EXPECT_TRUE(std::isnan(similarityScore(1, table({0}, {70}), table({0}, {90}))));
-    EXPECT_TRUE(std::isnan(similarityScore(15, TimingSlots{}, TimingSlots{})));
-
-    // Unmeasured positions (both entries 0.0) add nothing, in either term.
-    const TimingSlots e = table({100, 100, 0, 0}, {0, 200, 0, 30});
-    const TimingSlots r = table({100, 300, 0, 0}, {0, 200, 0, 30});
-    EXPECT_NEAR(similarityScore(2, e, r), 1.0 - std::sqrt(1.0 / 3.0), 1e-12);
-    EXPECT_NEAR(similarityScore(3, e, r), 1.0 - std::sqrt(1.0 / 3.0), 1e-12);
-    // Position 4 has an equal interval: one more perfect term.
-    EXPECT_NEAR(similarityScore(4, e, r), 1.0 - std::sqrt(1.0 / 4.0), 1e-12);
-    // Positions past n are not read.
-    EXPECT_NEAR(similarityScore(1, e, r), 1.0, 0.0);
 }
 
 TEST(SimilarityScore, NeverReadsSlotZeroOrPastFifteen)

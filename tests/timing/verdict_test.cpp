@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <string>
+#include <utility>
 
 using namespace typrova;
 using typrova::test::table;
@@ -17,18 +18,14 @@ const TimingSlots kOtherRhythm = table({100, 300, 0}, {0, 50, 150});
 
 TEST(Verdict, TextsThatCannotBeComparedAskForText)
 {
-    struct Pair {
-        const char* entered;
-        const char* reentered;
-    };
-    const Pair pairs[] = {
+    const std::pair<const char*, const char*> pairs[] = {
         {"", ""},       {"", "abc"},   {"abc", ""},  {"abc", "abd"},
         {"abc", "abcd"}, {"abcd", "abc"}, {"abc", "aBc"},
     };
-    for (const Pair& p : pairs) {
-        SCOPED_TRACE(testing::Message() << '"' << p.entered << "\" vs \"" << p.reentered << '"');
+    for (const auto& [entered, reentered] : pairs) {
+        SCOPED_TRACE(testing::Message() << '"' << entered << "\" vs \"" << reentered << '"');
         for (int slider : {0, 5000, 10000}) {
-            const Evaluation result = evaluate(p.entered, p.reentered, kRhythm, kRhythm, slider);
+            const Evaluation result = evaluate(entered, reentered, kRhythm, kRhythm, slider);
             EXPECT_EQ(result.score, "0.00");
             EXPECT_EQ(result.verdict, "Enter text");
         }
@@ -40,11 +37,6 @@ TEST(Verdict, TextsThatCannotBeComparedAskForText)
 
 TEST(Verdict, ScoreIsComparedUnroundedWithTheThreshold)
 {
-    // Identical rhythm reaches even the top threshold.
-    const Evaluation top = evaluate("abc", "abc", kRhythm, kRhythm, 10000);
-    EXPECT_EQ(top.score, "100.00");
-    EXPECT_EQ(top.verdict, "OK");
-
     // One pressed pair 1000 ms apart around a mean of 1999.875 ms: 49.9968...%, shown as 50.00.
     const TimingSlots e = table({2499.875}), r = table({1499.875});
     const double percentage = similarityScore(1, e, r) * 100.0;
@@ -55,10 +47,7 @@ TEST(Verdict, ScoreIsComparedUnroundedWithTheThreshold)
     EXPECT_EQ(justBelow.verdict, "FAILED");
     EXPECT_EQ(evaluate("x", "x", e, r, 4999).verdict, "OK");
 
-    // Slider at 0 passes any numeric score, including exactly 0.
-    const Evaluation zero = evaluate("a", "a", table({10}), table({50}), 0);
-    EXPECT_EQ(zero.score, "0.00");
-    EXPECT_EQ(zero.verdict, "OK");
+    // A score of exactly 0 fails one step above 0 (it passes at 0: WorkedFigures).
     EXPECT_EQ(evaluate("a", "a", table({10}), table({50}), 1).verdict, "FAILED");
 
     // Mixed terms: an interval 200 vs 50 (ratio 1.2, capped, weight 1.2), pressed 120 vs 300,
@@ -68,16 +57,6 @@ TEST(Verdict, ScoreIsComparedUnroundedWithTheThreshold)
     EXPECT_EQ(mid.verdict, "FAILED");
     EXPECT_EQ(evaluate("abc", "abc", kRhythm, kOtherRhythm, 2033).verdict, "OK");
     EXPECT_EQ(evaluate("abc", "abc", kRhythm, kOtherRhythm, 2034).verdict, "FAILED");
-}
-
-TEST(Verdict, UnscorableTablesFailWithZeroScore)
-{
-    // Equal texts but nothing measured (e.g. no counter): the score is not a number.
-    for (int slider : {0, 5000, 10000}) {
-        const Evaluation result = evaluate("abc", "abc", TimingSlots{}, TimingSlots{}, slider);
-        EXPECT_EQ(result.score, "0.00");
-        EXPECT_EQ(result.verdict, "FAILED");
-    }
 }
 
 TEST(Verdict, NumbersAreWrittenWithTwoDecimals)
