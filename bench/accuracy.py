@@ -24,10 +24,11 @@ from __future__ import annotations
 import collections
 import contextlib
 import csv
+import functools
 import itertools
-import json
 import math
 import os
+import queue
 import random
 import re
 import signal
@@ -39,7 +40,7 @@ import threading
 import time
 import types
 from dataclasses import dataclass, field
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 from typing import Optional, Sequence
 
@@ -172,12 +173,6 @@ JS_ALIASES = {59: 186, 61: 187, 173: 189, 110: 190, **{96 + d: 48 + d for d in r
 # and neither it nor a key pressed while it is held is played.
 JS_ENDS_ENTRY = {9, 13, 17, 18, 27, 44, 91, 92, 93, *range(112, 136)}
 KEY_CODES = {**{k: c for c, k in JS_KEYS.items()}, "Shift_R": 16}
-
-
-def reference_key(code: int) -> str:
-    """The keysym of a virtual-key or JavaScript key code as the references report it (both
-    Shift keys are 16, so both read back as Shift_L)."""
-    return JS_KEYS.get(code, f"code{code}")
 
 
 @dataclass(frozen=True)
@@ -461,61 +456,20 @@ def _flatten(groups: Groups) -> list[tuple[str, int, Sequence[Event]]]:
 
 def process_tree(root: int) -> list[int]:
     """root and every process descended from it (Chromium's renderers, GPU process, ...)."""
-    children: dict[int, list[int]] = {}
-    for d in Path("/proc").iterdir():
-        if not d.name.isdigit():
-            continue
-        try:
-            stat = (d / "stat").read_text()
-        except OSError:
-            continue
-        ppid = int(stat[stat.rindex(")") + 2:].split()[1])
-        children.setdefault(ppid, []).append(int(d.name))
-    out, todo = [], [root]
-    while todo:
-        pid = todo.pop()
-        out.append(pid)
-        todo += children.get(pid, [])
-    return out
+    children = collections.defaultdict(list)
+    ps = subprocess.run(["ps", "-e", "-o", "pid=,ppid="], capture_output=True, text=True,
+                        check=True).stdout
+    for pid, ppid in (map(int, line.split()) for line in ps.splitlines()):
+        children[ppid].append(pid)
+    tree = [root]
+    for pid in tree:  # the list grows as its processes' children are found
+        tree += children[pid]
+    return tree
 
 
 def raise_priority(session: harness.Session, pids: Sequence[int]) -> int:
     """The target's processes, the Wine server and Xvfb to the end-to-end tests' priority."""
     return harness.raise_session_priority(session, [types.SimpleNamespace(pid=p) for p in pids])
-
-
-@contextlib.contextmanager
-def no_autorepeat(session: harness.Session):
-    """X auto-repeat off (a 60 s delay) while the schedules play: a real key held for half a
-    second would otherwise repeat in the targets that honour it and not in the others."""
-    display = session.display
-    delay, interval = harness.get_autorepeat(display)
-    harness.set_autorepeat(display, 60000, interval)
-    try:
-        yield
-    except BaseException:
-        # The run has failed or was interrupted already (an interrupt also ends the session,
-        # and with it the display): restoring is then best effort, and must not replace the
-        # reason with its own failure.
-        with contextlib.suppress(harness.HarnessError):
-            harness.set_autorepeat(display, delay, interval)
-        raise
-    try:
-        harness.set_autorepeat(display, delay, interval)
-    except harness.HarnessError as e:
-        raise harness.HarnessError(f"{e}: {x_server_state(session)}") from None
-
-
-def x_server_state(session: harness.Session) -> str:
-    """Whether the session's own Xvfb still runs, for a failure to reach its display."""
-    pid = session.env.get("TYPROVA_XVFB_PID", "")
-    if not pid.isdigit():
-        return "the session uses a display it did not start"
-    try:
-        state = Path(f"/proc/{pid}/stat").read_text().split(")")[-1].split()[0]
-    except OSError:
-        return f"the session's Xvfb (pid {pid}) is gone"
-    return f"the session's Xvfb (pid {pid}) is in state {state}"
 
 
 def run_typrova(session: harness.Session, exe: Path, groups: Groups, lateness: list[float],
@@ -544,114 +498,72 @@ def run_typrova(session: harness.Session, exe: Path, groups: Groups, lateness: l
     return errors
 
 
-def _play_chunks(session: harness.Session, groups: Groups) -> list[list[Event]]:
-    sent = []
-    for _, _, chunk in _flatten(groups):
-        sent.append(sent_events(session.play(script_text(chunk))))
-        time.sleep(0.3)
-    session.play(f"0 down {END_MARKER}\n20 up {END_MARKER}\n")
-    return sent
+def key_code(key: str) -> str:
+    """A sent keysym as the references that report key codes name it."""
+    return str(KEY_CODES[key])
 
 
-def _score_reference(name: str, observed: list[Event], sent: list[list[Event]],
-                     groups: Groups, same_key=lambda key: key) -> dict[str, Errors]:
+def run_reference(session: harness.Session, groups: Groups, name: str, argv: Sequence[str],
+                  caption: str, click: tuple[int, int], same_key=lambda key: key,
+                  ready=lambda: None, record=None) -> dict[str, Errors]:
+    """Plays every password, then the end marker, into a program that times keys itself:
+    starts it, gives its window the keyboard and a click at `click`, and reads back its record,
+    one "<ms> <down|up> <key>" line per event, from its output (or from record()).
+    same_key: a sent keysym as the reference names it."""
+    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, text=True, env=session.env,
+                            start_new_session=True)
+    try:
+        deadline = time.monotonic() + 60
+        while True:  # the window is there once the program, or the page, has loaded
+            try:
+                session.focus_window(caption)
+                break
+            except harness.HarnessError:
+                if time.monotonic() > deadline or proc.poll() is not None:
+                    raise
+                time.sleep(0.2)
+        session.click_at(*click)
+        ready()
+        raise_priority(session, process_tree(proc.pid))
+        sent = []
+        for _, _, chunk in _flatten(groups):
+            sent.append(sent_events(session.play(script_text(chunk))))
+            time.sleep(0.3)
+        session.play(f"0 down {END_MARKER}\n20 up {END_MARKER}\n")
+        text = record() if record else proc.communicate(timeout=30)[0]
+        if not record and proc.returncode != 0:
+            raise harness.HarnessError(f"{name} exited with {proc.returncode}")
+    finally:
+        if proc.poll() is None:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+    observed = [(float(t), kind == "down", key) for t, kind, key in map(str.split,
+                                                                        text.splitlines())]
     errors = {g: Errors() for g in groups}
     flat = _flatten(groups)
     whole = Errors()
     parts = split_observed(observed, [c for _, _, c in flat], whole, name, same_key)
     for (group, number, _), part, sent_chunk in zip(flat, parts, sent):
         if part is not None:
-            compare_slots(filed(part), filed(sent_chunk), errors[group],
+            # The keys matched: the reference's times with the keys as sent.
+            measured = [(t, d, k) for (t, _, _), (_, d, k) in zip(part, sent_chunk)]
+            compare_slots(filed(measured), filed(sent_chunk), errors[group],
                           f"{name} {group} password {number}")
     for e in errors.values():
         e.faults += whole.faults
     return errors
 
 
-def as_reference_names(key: str) -> str:
-    """A sent keysym as the references that report key codes name it."""
-    return reference_key(KEY_CODES[key])
+class _PageHandler(SimpleHTTPRequestHandler):
+    """Serves bench/ (the page) to this machine and queues what the page posts."""
 
-
-def run_bare_window(session: harness.Session, tools: Tools, groups: Groups) -> dict[str, Errors]:
-    fd, name = tempfile.mkstemp(prefix="typrova-bench-keys.", suffix=".txt")
-    os.close(fd)
-    out = Path(name)
-    try:
-        app = session.launch(tools.bare_window, BARE_CAPTION, "Z:" + name.replace("/", "\\"))
-        raise_priority(session, [app.pid])
-        session.focus_window(BARE_CAPTION)
-        left, top, right, bottom = session.rect(BARE_CAPTION)
-        session.click_at((left + right) // 2, (top + bottom) // 2)
-        sent = _play_chunks(session, groups)
-        if session.wait_exit(app, timeout=30) != 0:
-            raise harness.HarnessError("the bare window did not write its key times")
-        lines = out.read_text().splitlines()
-    finally:
-        out.unlink(missing_ok=True)
-    observed = [(float(t), kind == "down", reference_key(int(vk)))
-                for t, kind, vk in (line.split() for line in lines)]
-    return _score_reference("Win32 window", observed, sent, groups, as_reference_names)
-
-
-def run_x11(session: harness.Session, tools: Tools, groups: Groups) -> dict[str, Errors]:
-    proc = subprocess.Popen([str(tools.xtimes)], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            text=True, env=session.env)
-    try:
-        raise_priority(session, [proc.pid])
-        assert proc.stdout is not None
-        first = proc.stdout.readline().split()
-        if len(first) != 2 or first[0] != "window":
-            raise harness.HarnessError(f"xtimes did not start: {first}")
-        session.focus_window("xtimes key timer")
-        sent = _play_chunks(session, groups)
-        out, _ = proc.communicate(timeout=30)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
-    observed = []
-    for line in out.splitlines():
-        t, kind, key = line.split()
-        observed.append((float(t), kind == "down", key))
-    return _score_reference("X11 client", observed, sent, groups)
-
-
-class _PageServer(ThreadingHTTPServer):
-    daemon_threads = True
-
-    def __init__(self):
-        super().__init__(("127.0.0.1", 0), _PageHandler)
-        self.posts: dict[str, dict] = {}
-        self.changed = threading.Condition()
-
-    def wait_for(self, path: str, timeout: float) -> Optional[dict]:
-        with self.changed:
-            self.changed.wait_for(lambda: path in self.posts, timeout)
-            return self.posts.get(path)
-
-
-class _PageHandler(BaseHTTPRequestHandler):
-    server: _PageServer
-
-    def do_GET(self):  # noqa: N802 (http.server's naming)
-        if self.path.split("?")[0] != "/keypage.html":
-            self.send_error(404)
-            return
-        body = (BENCH / "keypage.html").read_bytes()
-        self.send_response(200)
-        self.send_header("Content-Type", "text/html; charset=utf-8")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def do_POST(self):  # noqa: N802
-        data = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+    def do_POST(self):  # noqa: N802 (http.server's naming)
+        body = self.rfile.read(int(self.headers.get("Content-Length", "0"))).decode()
         self.send_response(204)
         self.end_headers()
-        with self.server.changed:
-            self.server.posts[self.path] = json.loads(data or b"{}")
-            self.server.changed.notify_all()
+        self.server.posts.put((self.path, body))  # type: ignore[attr-defined]
 
     def log_message(self, *args):
         pass
@@ -660,56 +572,39 @@ class _PageHandler(BaseHTTPRequestHandler):
 def run_browser(session: harness.Session, tools: Tools, groups: Groups) -> dict[str, Errors]:
     if not tools.chromium:
         raise harness.HarnessError("chromium is not installed")
-    server = _PageServer()
+    server = ThreadingHTTPServer(("127.0.0.1", 0),
+                                 functools.partial(_PageHandler, directory=str(BENCH)))
+    server.daemon_threads = True
+    server.posts = queue.Queue()  # type: ignore[attr-defined]
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    profile = tempfile.mkdtemp(prefix="typrova-bench-chromium.")
-    url = f"http://127.0.0.1:{server.server_address[1]}/keypage.html"
-    argv = [tools.chromium, "--no-first-run", "--disable-background-networking",
-            "--disable-component-update", "--disable-sync", "--disable-quic",
-            "--no-default-browser-check", "--no-sandbox", f"--user-data-dir={profile}",
-            "--window-position=0,0", "--window-size=800,600", f"--app={url}"]
-    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, env=session.env, start_new_session=True)
-    try:
-        if server.wait_for("/ready", 60) is None:
-            raise harness.HarnessError("the page did not load in Chromium")
-        deadline = time.monotonic() + 30
-        while True:
-            try:
-                session.focus_window(PAGE_TITLE)
-                break
-            except harness.HarnessError:
-                if time.monotonic() > deadline:
-                    raise
-                time.sleep(0.2)
-        if server.wait_for("/focus", 5) is None:
-            session.click_at(400, 300)
-            if server.wait_for("/focus", 10) is None:
-                raise harness.HarnessError("the page did not get the keyboard")
-        raise_priority(session, process_tree(proc.pid))
-        sent = _play_chunks(session, groups)
-        result = server.wait_for("/result", 30)
-        if result is None:
-            raise harness.HarnessError("the page sent no result")
-    finally:
+
+    def wait_for(path: str, timeout: float, failure: str) -> str:
         try:
-            os.killpg(proc.pid, signal.SIGTERM)
-            proc.wait(timeout=15)
-        except (ProcessLookupError, subprocess.TimeoutExpired):
-            try:
-                os.killpg(proc.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            proc.wait()
+            while True:
+                got, body = server.posts.get(timeout=timeout)  # type: ignore[attr-defined]
+                if got == path:
+                    return body
+        except queue.Empty:
+            raise harness.HarnessError(failure) from None
+
+    url = f"http://127.0.0.1:{server.server_address[1]}/keypage.html"
+    try:
+        with tempfile.TemporaryDirectory(prefix="typrova-bench-chromium.",
+                                         ignore_cleanup_errors=True) as profile:
+            argv = [tools.chromium, "--no-first-run", "--disable-background-networking",
+                    "--disable-component-update", "--disable-sync", "--disable-quic",
+                    "--no-default-browser-check", "--no-sandbox", f"--user-data-dir={profile}",
+                    "--window-position=0,0", "--window-size=800,600", f"--app={url}"]
+            # Chromium gives the extra key of an ISO keyboard (< >, beside the left Shift) the
+            # code of the backslash key, 220, where Windows has 226.
+            return run_reference(
+                session, groups, "Chromium page", argv, PAGE_TITLE, (400, 300),
+                lambda key: "220" if key == "less" else key_code(key),
+                ready=lambda: wait_for("/focus", 10, "the page did not get the keyboard"),
+                record=lambda: wait_for("/result", 30, "the page sent no result"))
+    finally:
         server.shutdown()
         server.server_close()
-        subprocess.run(["rm", "-rf", profile], check=False)
-    observed = [(float(e["t"]), bool(e["down"]), reference_key(int(e["code"])))
-                for e in result["events"]]
-    # Chromium gives the extra key of an ISO keyboard (< >, beside the left Shift) the code of
-    # the backslash key, 220, where Windows has 226.
-    return _score_reference("Chromium page", observed, sent, groups,
-                            lambda key: "backslash" if key == "less" else as_reference_names(key))
 
 
 def run_all(session: harness.Session, tools: Tools, groups: Groups,
@@ -723,18 +618,27 @@ def run_all(session: harness.Session, tools: Tools, groups: Groups,
     if baseline is not None:
         targets.append(("Typrova baseline", lambda: run_typrova(session, baseline, groups, [],
                                                                 "Typrova baseline")))
-    targets += [("Win32 window", lambda: run_bare_window(session, tools, groups)),
+    # bare_window opens at 0,0, 320 x 160; the page's window is 800 x 600: a click in the
+    # middle gives each the keyboard.
+    targets += [("Win32 window", lambda: run_reference(
+                    session, groups, "Win32 window", [session.env["WINE"], str(tools.bare_window)],
+                    BARE_CAPTION, (160, 80), key_code)),
                 ("Chromium page", lambda: run_browser(session, tools, groups)),
-                ("X11 client", lambda: run_x11(session, tools, groups))]
+                ("X11 client", lambda: run_reference(
+                    session, groups, "X11 client", [str(tools.xtimes)], "xtimes key timer",
+                    (160, 60)))]
     results: dict[str, dict[str, Errors]] = {}
     raise_priority(session, [])
-    with no_autorepeat(session):
-        for name, run in targets:
-            # A target that fails is a fault of the step; the others are still measured.
-            try:
-                results[name] = run()
-            except (harness.HarnessError, subprocess.SubprocessError, OSError, ValueError) as e:
-                results[name] = {g: Errors(faults=[f"{name} failed: {e}"]) for g in groups}
+    # Auto-repeat off (a 60 s delay): a real key held for half a second would otherwise repeat
+    # in the targets that honour it and not in the others. The display is the session's own
+    # Xvfb, which ends with it, so nothing is restored.
+    harness.set_autorepeat(session.display, 60000, harness.get_autorepeat(session.display)[1])
+    for name, run in targets:
+        # A target that fails is a fault of the step; the others are still measured.
+        try:
+            results[name] = run()
+        except (harness.HarnessError, subprocess.SubprocessError, OSError, ValueError) as e:
+            results[name] = {g: Errors(faults=[f"{name} failed: {e}"]) for g in groups}
     return results, lateness
 
 

@@ -180,7 +180,7 @@ class RealTyping(unittest.TestCase):
             self.assertLessEqual(acc.final_length(chunk), 15)
             self.assertTrue(60.0 <= chunk[0][0] < 61.0)
             for key in {k for _, _, k in chunk}:
-                acc.as_reference_names(key)   # every key has a code in the references
+                acc.key_code(key)   # every key has a code in the references
 
 
 if __name__ == "__main__":
