@@ -42,7 +42,7 @@ import types
 from dataclasses import dataclass, field
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
-from typing import Optional, Sequence
+from typing import Iterable, Optional, Sequence
 
 BENCH = Path(__file__).resolve().parent
 REPO = BENCH.parent
@@ -131,23 +131,21 @@ def is_character(key: str) -> bool:
     return replay.typed_character(key, False) is not None
 
 
-def filed(events: Sequence[Event]) -> dict[Slot, float]:
-    """What one entry's table shows after these events, starting empty: slot -> value, 0.0
-    where nothing was filed, NaN where the value depends on the gap to the key event before
-    the first one (unknown). Raises ValueError for a key the model cannot follow."""
-    model = replay.Model()
-    model.break_clock()
-    model.play(replay.ENTERED, (types.SimpleNamespace(sent_ms=t, down=d, key=k)
-                                for t, d, k in events), new_run=False)
-    shown = model.labels()
-    return {(kind, k): shown[cid] for cid, kind, k in replay.grid(replay.ENTERED)}
-
-
-def final_length(events: Sequence[Event]) -> int:
+def replayed(events: Iterable[Event]) -> replay.Field:
+    """One entry's field after these events, starting empty; the gap to the key event before
+    the first one is unknown. Raises ValueError for a key the model cannot follow."""
     model = replay.Model()
     for t, d, k in events:
         model.key(replay.ENTERED, t, d, k)
-    return len(model.fields[replay.ENTERED].text)
+    return model.fields[replay.ENTERED]
+
+
+def filed(events: Sequence[Event]) -> dict[Slot, float]:
+    """What one entry's table shows after these events: slot -> value, 0.0 where nothing was
+    filed, NaN where the value depends on the unknown gap before the first event."""
+    entry = replayed(events)
+    return {(kind, k): (entry.pressed if kind == "pressed" else entry.intervals)[k]
+            for _, kind, k in replay.grid(replay.ENTERED)}
 
 
 # --- real typing: the keyboard/ data set -------------------------------------------------------
@@ -232,41 +230,28 @@ def _max_length(keystrokes: Sequence[Keystroke]) -> int:
 def cut_passwords(sentence: Sequence[Keystroke], skipped: collections.Counter,
                   limit: int = KEYS_PER_PASSWORD) -> list[list[Keystroke]]:
     """Cuts a typed sentence into passwords: where a key ends the entry (that key and those
-    pressed while it is held are dropped, and counted), and at word boundaries (after a space)
-    into runs whose text never grows past `limit` characters. A word too long on its own is
-    cut where the next key would pass the limit."""
-    parts: list[list[Keystroke]] = [[]]
+    pressed while it is held are dropped, and counted), and where the text would grow past
+    `limit` characters: after the last space before that key, or, in a word too long on its
+    own, right before the key."""
+    out: list[list[Keystroke]] = []
+    current: list[Keystroke] = []
     held_until = -math.inf
     for k in sentence:
         if not k.key or k.press <= held_until:
             skipped["keys that leave the field or close the window (a password ends there)"] += 1
             held_until = max(held_until, k.release) if not k.key else held_until
-            if parts[-1]:
-                parts.append([])
-        else:
-            parts[-1].append(k)
-    out: list[list[Keystroke]] = []
-    for part in parts:
-        words: list[list[Keystroke]] = [[]]
-        for k in part:
-            words[-1].append(k)
-            if k.key == "space":
-                words.append([])
-        current: list[Keystroke] = []
-        for word in (w for w in words if w):
-            if _max_length(current + word) <= limit:
-                current += word
-                continue
             if current:
                 out.append(current)
             current = []
-            for k in word:
-                if _max_length(current + [k]) > limit:
-                    out.append(current)
-                    current = []
-                current.append(k)
-        if current:
-            out.append(current)
+            continue
+        current.append(k)
+        if _max_length(current) > limit:
+            spaces = [i for i, s in enumerate(current[:-1], 1) if s.key == "space"]
+            cut = spaces[-1] if spaces and _max_length(current[spaces[-1]:]) <= limit else -1
+            out.append(current[:cut])
+            current = current[cut:]
+    if current:
+        out.append(current)
     return out
 
 
@@ -487,9 +472,10 @@ def run_typrova(session: harness.Session, exe: Path, groups: Groups, lateness: l
             time.sleep(0.1)
             grid = replay.grid(fld)
             texts = session.texts(CAPTION, [fld] + [cid for cid, _, _ in grid])
-            if len(texts[0]) != final_length(chunk):
+            length = len(replayed(chunk).text)
+            if len(texts[0]) != length:
                 errors[group].faults.append(f"{where}: field holds {len(texts[0])} "
-                                            f"characters, {final_length(chunk)} expected")
+                                            f"characters, {length} expected")
             shown = {(kind, k): float(text) for (_, kind, k), text in zip(grid, texts[1:])}
             compare_slots(shown, filed(sent_events(report)), errors[group], where)
             session.click_button(CAPTION, replay.CLEAR_BUTTON[fld])
