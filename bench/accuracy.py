@@ -13,10 +13,6 @@ The second schedule is real typing: sentences typed on physical keyboards (the k
 set of the real typing folder, whose KEYCODE column holds JavaScript key codes), cut at word
 boundaries into passwords of at most 15 characters, every key's recorded press and release
 kept (rolled-over keys, Shift, Caps Lock, Backspace, punctuation as typed).
-
-Every target's session is raised to the priority the end-to-end tests use (the target, the Wine
-server and Xvfb; see harness.raise_session_priority), and X auto-repeat is off while the
-schedules play, so a long real hold is one press and one release.
 """
 
 from __future__ import annotations

@@ -116,17 +116,15 @@ constexpr WNDPROC outerProbe =
 constexpr WNDPROC innerProbe =
     probe<&FieldProbe::editProc, &KeyInstants::editStart, &KeyInstants::editEnd>;
 
-void installOuterProbes()
+// Puts the outer probes over the fields' procedures, or takes them off.
+void setOuterProbes(bool on)
 {
-    for (FieldProbe& probe : g_probes)
-        probe.outerNext = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-            probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(outerProbe)));
-}
-
-void removeOuterProbes()
-{
-    for (FieldProbe& probe : g_probes)
-        SetWindowLongPtrW(probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(probe.outerNext));
+    for (FieldProbe& probe : g_probes) {
+        const LONG_PTR previous = SetWindowLongPtrW(
+            probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(on ? outerProbe : probe.outerNext));
+        if (on)
+            probe.outerNext = reinterpret_cast<WNDPROC>(previous);
+    }
 }
 
 // The main window with the inner probes slipped under the fields before it binds them.
@@ -158,14 +156,14 @@ LRESULT CALLBACK passThrough(HWND window, UINT message, WPARAM wParam, LPARAM lP
 // Adds (or removes) the do-nothing SetWindowSubclass under the outer probes.
 void setOldSubclass(HWND dialog, bool on)
 {
-    removeOuterProbes();
+    setOuterProbes(false);
     for (HWND control : {g_probes[0].field, g_probes[1].field, GetDlgItem(dialog, IDC_THRESHOLD)}) {
         if (on)
             SetWindowSubclass(control, passThrough, 1, 0);
         else
             RemoveWindowSubclass(control, passThrough, 1);
     }
-    installOuterProbes();
+    setOuterProbes(true);
 }
 
 void add(const std::string& name, const LARGE_INTEGER& from, const LARGE_INTEGER& to)
@@ -212,26 +210,22 @@ void timeCore(int count)
     std::size_t sink = 0;
     for (int i = 0; i < count; ++i) {
         clock.stamp(counter.now()); // the press, not timed (as in the window bench)
-        LARGE_INTEGER before, after;
-        QueryPerformanceCounter(&before);
+        const LARGE_INTEGER before = now();
         clock.stamp(counter.now());
         clock.recordRelease((i & 1) ? reentered : entered, text.size());
         const typrova::Evaluation result = typrova::evaluate(text, text, entered, reentered, 5000);
-        QueryPerformanceCounter(&after);
+        add("core_stamp_record_evaluate", before, now());
         sink += result.score.size() + result.verdict.size();
-        add("core_stamp_record_evaluate", before, after);
     }
     // The 29 numbers of one table, formatted as the labels show them.
     for (int i = 0; i < count; ++i) {
-        LARGE_INTEGER before, after;
-        QueryPerformanceCounter(&before);
+        const LARGE_INTEGER before = now();
         for (int key = 1; key <= typrova::kMaxKeys; ++key) {
             sink += typrova::formatNumber(entered.pressed[static_cast<std::size_t>(key)]).size();
             if (key >= 2)
                 sink += typrova::formatNumber(entered.intervals[static_cast<std::size_t>(key)]).size();
         }
-        QueryPerformanceCounter(&after);
-        add("core_format_29_numbers", before, after);
+        add("core_format_29_numbers", before, now());
     }
     if (sink == 0)
         std::puts("(no output)"); // keeps the loops from being optimised away
@@ -276,7 +270,7 @@ bool prepare(HWND dialog)
         g_failure = "the window has no password fields";
         return false;
     }
-    installOuterProbes();
+    setOuterProbes(true);
     const std::string text(typrova::kMaxKeys, 'a');
     for (const FieldProbe& probe : g_probes)
         SetWindowTextA(probe.field, text.c_str());
@@ -343,7 +337,7 @@ void CALLBACK run(HWND, UINT, UINT_PTR timer, DWORD)
     const HWND dialog = g_dialog->GetSafeHwnd();
     if (prepare(dialog))
         g_trace ? trace(dialog) : measure(dialog);
-    removeOuterProbes();
+    setOuterProbes(false);
     EndDialog(dialog, IDOK);
 }
 

