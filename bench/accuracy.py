@@ -59,10 +59,6 @@ END_MARKER = "Escape"
 Event = tuple[float, bool, str]  # (time ms, down, X keysym name)
 
 
-def _clip(value: float, low: float, high: float) -> float:
-    return min(high, max(low, value))
-
-
 def make_password(rng: random.Random, keys: int = KEYS_PER_PASSWORD, start_ms: float = 60.0,
                   shift_rate: float = 0.15, overlap_rate: float = 0.12) -> list[Event]:
     """One password typed by a person: holds 30..250 ms, pauses 20..500 ms (log-normal, as
@@ -76,8 +72,8 @@ def make_password(rng: random.Random, keys: int = KEYS_PER_PASSWORD, start_ms: f
         shifted = rng.random() < shift_rate
         key = rng.choice(string.ascii_lowercase if shifted
                          else string.ascii_lowercase + string.digits)
-        hold = _clip(rng.lognormvariate(math.log(95), 0.35), 30, 250)
-        pause = _clip(rng.lognormvariate(math.log(140), 0.6), 20, 500)
+        hold = min(250, max(30, rng.lognormvariate(math.log(95), 0.35)))
+        pause = min(500, max(20, rng.lognormvariate(math.log(140), 0.6)))
         if i == 0:
             pause = 0.0
         # A rolled-over key goes down before the previous one is up, but after every other
@@ -321,22 +317,19 @@ def real_schedule(data: Path = DEFAULT_DATA, passwords: int = 40,
 def plain_slots(events: Sequence[Event]) -> dict[Slot, float]:
     """The data set's plain reading: for the k-th character key, its own hold and the pause
     from the release of the character key before it (negative when they overlap)."""
-    order: list[str] = []
-    releases: dict[int, float] = {}
-    presses: dict[int, float] = {}
-    for t, down, key in events:
-        if not is_character(key):
-            continue
+    times: list[list[float]] = []  # [press, release] of each character key, in press order
+    held: dict[str, int] = {}       # key -> its index in times while it is down
+    for t, down, key in (e for e in events if is_character(e[2])):
         if down:
-            order.append(key)
-            presses[len(order)] = t
+            held[key] = len(times)
+            times.append([t, math.nan])
         else:
-            releases[max(i for i, name in enumerate(order, 1) if name == key)] = t
+            times[held.pop(key)][1] = t
     slots: dict[Slot, float] = {}
-    for k in range(1, min(len(order), KEYS_PER_PASSWORD) + 1):
-        slots[("pressed", k)] = releases[k] - presses[k]
+    for k, (press, release) in enumerate(times[:KEYS_PER_PASSWORD], 1):
+        slots[("pressed", k)] = release - press
         if k > 1:
-            slots[("interval", k)] = presses[k] - releases[k - 1]
+            slots[("interval", k)] = press - times[k - 2][1]
     return slots
 
 
@@ -382,32 +375,26 @@ def compare_slots(measured: dict[Slot, float], sent: dict[Slot, float], errors: 
             (errors.pressed if kind == "pressed" else errors.interval).append(got - want)
 
 
-def split_observed(observed: Sequence[Event], chunks: Sequence[Sequence[Event]],
-                   errors: Errors, name: str, same_key=lambda key: key
-                   ) -> list[Optional[list[Event]]]:
-    """Cuts a reference's continuous record into the passwords that were played, checking that
+def split_observed(observed: Sequence[Event], sent: Sequence[Sequence[Event]],
+                   same_key=lambda key: key) -> tuple[list[list[Event] | str], str]:
+    """Cuts a reference's continuous record into the passwords that were sent, checking that
     every event arrived, in order, with the key that was sent (same_key: the sent key as the
-    reference names it). A password whose record does not match is reported as a fault and
-    left out (None)."""
-    out: list[Optional[list[Event]]] = []
+    reference names it). Returns, per password, the reference's times with the keys as sent,
+    or where its record differs from them; and how many events the record has too many or too
+    few ("" when neither)."""
+    parts: list[list[Event] | str] = []
     pos = 0
-    for i, chunk in enumerate(chunks):
-        part = list(observed[pos:pos + len(chunk)])
+    for chunk in sent:
+        part = observed[pos:pos + len(chunk)]
         pos += len(chunk)
         got = [(d, k) for _, d, k in part]
         want = [(d, same_key(k)) for _, d, k in chunk]
-        if got != want:
-            at = next((j for j, (g, w) in enumerate(zip(got, want)) if g != w), len(got))
-            errors.faults.append(f"{name} password {i + 1}: event {at + 1} is "
-                                 f"{got[at:at + 3]}..., sent {want[at:at + 3]}...")
-            out.append(None)
-        else:
-            out.append(part)
-    if pos < len(observed):
-        errors.faults.append(f"{name}: {len(observed) - pos} extra events recorded")
-    elif pos > len(observed):
-        errors.faults.append(f"{name}: {pos - len(observed)} events missing")
-    return out
+        at = next((j for j, (g, w) in enumerate(zip(got, want)) if g != w), len(got))
+        parts.append([(t, d, k) for (t, _, _), (_, d, k) in zip(part, chunk)] if got == want
+                     else f"event {at + 1} is {got[at:at + 3]}..., sent {want[at:at + 3]}...")
+    extra = len(observed) - pos
+    return parts, (f"{extra} extra events recorded" if extra > 0
+                   else f"{-extra} events missing" if extra < 0 else "")
 
 
 # --- the targets -------------------------------------------------------------------------------
@@ -525,16 +512,15 @@ def run_reference(session: harness.Session, groups: Groups, name: str, argv: Seq
                                                                         text.splitlines())]
     errors = {g: Errors() for g in groups}
     flat = _flatten(groups)
-    whole = Errors()
-    parts = split_observed(observed, [c for _, _, c in flat], whole, name, same_key)
+    parts, rest = split_observed(observed, sent, same_key)
     for (group, number, _), part, sent_chunk in zip(flat, parts, sent):
-        if part is not None:
-            # The keys matched: the reference's times with the keys as sent.
-            measured = [(t, d, k) for (t, _, _), (_, d, k) in zip(part, sent_chunk)]
-            compare_slots(filed(measured), filed(sent_chunk), errors[group],
-                          f"{name} {group} password {number}")
-    for e in errors.values():
-        e.faults += whole.faults
+        where = f"{name} {group} password {number}"
+        if isinstance(part, str):
+            errors[group].faults.append(f"{where}: {part}")
+        else:
+            compare_slots(filed(part), filed(sent_chunk), errors[group], where)
+    if rest:  # the end of the record, so the last schedule's
+        errors[flat[-1][0]].faults.append(f"{name}: {rest}")
     return errors
 
 

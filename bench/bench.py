@@ -3,11 +3,7 @@ build/bench/results.md): timing accuracy against three references on a synthetic
 typing schedule, cost per key, start-up time, executable size, and the verdict's error rates
 on real typists, touch screen and physical keyboard side by side (with their plot in docs/).
 bench/run.sh installs, builds and then calls this. Exits 1, naming the steps, when a step could
-not measure (a missed goal is a figure, not a failed step).
-
-    python3 bench/bench.py [--passwords 20] [--real-passwords 20] [--data DIR]
-                           [--baseline-app OLD/Typrova.exe] [--only accuracy|verdict]
-                           [--out build/bench/results.md]
+not measure (a missed goal is a figure, not a failed step). Options: bench/bench.py --help.
 """
 
 from __future__ import annotations
@@ -292,8 +288,7 @@ def size_rows(table: Table) -> None:
         if not exe.is_file():
             raise FileNotFoundError(f"{exe} is not built")
         copy = out_dir / f"{prefix}-{exe.name}"
-        shutil.copyfile(exe, copy)
-        subprocess.run([f"{prefix}-w64-mingw32-strip", str(copy)], check=True)
+        subprocess.run([f"{prefix}-w64-mingw32-strip", "-o", str(copy), str(exe)], check=True)
         size = copy.stat().st_size
         dump = subprocess.run([f"{prefix}-w64-mingw32-objdump", "-p", str(copy)],
                               capture_output=True, text=True, check=True).stdout

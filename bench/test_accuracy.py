@@ -73,20 +73,21 @@ class Matching(unittest.TestCase):
         self.assertEqual(len(errors.faults), 1)
         self.assertIn("pressed 4 shows 2.0 where nothing", errors.faults[0])
 
-    def test_split_drops_a_password_with_a_lost_event(self):
-        chunks = [[(0, True, "a"), (50, False, "a")], [(0, True, "b"), (50, False, "b")]]
-        observed = [(1000, True, "a"), (1050, False, "a"), (2000, True, "b")]
-        errors = acc.Errors()
-        parts = acc.split_observed(observed, chunks, errors, "ref")
-        self.assertEqual(parts[0], observed[:2])
-        self.assertIsNone(parts[1])
-        self.assertEqual(len(errors.faults), 2)
-        self.assertIn("password 2", errors.faults[0])
-        self.assertIn("1 events missing", errors.faults[1])
-        errors = acc.Errors()
-        acc.split_observed(observed[:2] + [(2000, True, "b"), (2050, False, "b"), (9, True, "c")],
-                           chunks, errors, "ref")
-        self.assertIn("1 extra events", errors.faults[-1])
+    def test_split_matches_the_record_with_what_was_sent(self):
+        # The reference names keys by code: a password that matches gets its recorded times
+        # with the keys as sent, one that differs says where; the record's length is checked.
+        sent = [[(0, True, "a"), (50, False, "a")], [(0, True, "b"), (50, False, "b")]]
+        a, b = [(1000, True, "65"), (1050, False, "65")], [(2000, True, "66"), (2050, False, "66")]
+        b_as_sent = [(2000, True, "b"), (2050, False, "b")]
+        for observed, second, rest in (
+                (a + b, b_as_sent, ""),
+                (a + b[:1], "event 2 is []..., sent [(False, '66')]...", "1 events missing"),
+                (a + b + [(9, True, "67")], b_as_sent, "1 extra events recorded"),
+                (a + b[::-1], "event 1 is [(False, '66'), (True, '66')]..., "
+                              "sent [(True, '66'), (False, '66')]...", "")):
+            parts, whole = acc.split_observed(observed, sent, {"a": "65", "b": "66"}.get)
+            self.assertEqual(parts, [[(1000, True, "a"), (1050, False, "a")], second])
+            self.assertEqual(whole, rest)
 
     def test_distribution_of_sizes_by_nearest_rank(self):
         values = [-(i + 1) / 10 for i in range(101)]  # |v| = 0.1 .. 10.1
