@@ -422,19 +422,6 @@ def _flatten(groups: Groups) -> list[tuple[str, int, Sequence[Event]]]:
             for i, chunk in enumerate(chunks)]
 
 
-def process_tree(root: int) -> list[int]:
-    """root and every process descended from it (Chromium's renderers, GPU process, ...)."""
-    children = collections.defaultdict(list)
-    ps = subprocess.run(["ps", "-e", "-o", "pid=,ppid="], capture_output=True, text=True,
-                        check=True).stdout
-    for pid, ppid in (map(int, line.split()) for line in ps.splitlines()):
-        children[ppid].append(pid)
-    tree = [root]
-    for pid in tree:  # the list grows as its processes' children are found
-        tree += children[pid]
-    return tree
-
-
 def raise_priority(session: harness.Session, pids: Sequence[int]) -> int:
     """The target's processes, the Wine server and Xvfb to the end-to-end tests' priority."""
     return harness.raise_session_priority(session, [types.SimpleNamespace(pid=p) for p in pids])
@@ -494,7 +481,10 @@ def run_reference(session: harness.Session, groups: Groups, name: str, argv: Seq
                 time.sleep(0.2)
         session.click_at(*click)
         ready()
-        raise_priority(session, process_tree(proc.pid))
+        # The target and every process it started (Chromium's renderers, GPU process, ...):
+        # the session it was started in.
+        started = subprocess.run(["pgrep", "-s", str(proc.pid)], capture_output=True, text=True)
+        raise_priority(session, [int(pid) for pid in started.stdout.split()])
         sent = []
         for _, _, chunk in _flatten(groups):
             sent.append(sent_events(session.play(script_text(chunk))))
@@ -596,7 +586,6 @@ def run_all(session: harness.Session, tools: Tools, groups: Groups,
                     session, groups, "X11 client", [str(tools.xtimes)], "xtimes key timer",
                     (160, 60)))]
     results: dict[str, dict[str, Errors]] = {}
-    raise_priority(session, [])
     # Auto-repeat off (a 60 s delay): a real key held for half a second would otherwise repeat
     # in the targets that honour it and not in the others. The display is the session's own
     # Xvfb, which ends with it, so nothing is restored.

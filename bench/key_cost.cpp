@@ -308,22 +308,18 @@ void measure(HWND dialog)
     timeParts(dialog, std::max(1, g_releases / 2));
 }
 
-void marker(const char* name)
-{
-    GlobalFindAtomA(name); // one server request whose name shows in a +server log
-}
-
 void trace(HWND dialog)
 {
     if (g_traceOld)
         setOldSubclass(dialog, true);
     UpdateWindow(dialog);
+    // The markers: one server request each, whose name shows in a +server log.
     for (int i = 0; i < g_releases; ++i) {
         const HWND field = g_probes[i & 1].field;
         SendMessageA(field, WM_KEYDOWN, VK_SHIFT, kShiftDown);
-        marker("key_cost:release+");
+        GlobalFindAtomA("key_cost:release+");
         SendMessageA(field, WM_KEYUP, VK_SHIFT, kShiftUp);
-        marker("key_cost:release-");
+        GlobalFindAtomA("key_cost:release-");
         UpdateWindow(dialog);
     }
     if (g_traceOld)
