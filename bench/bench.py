@@ -1,7 +1,7 @@
 """Runs every Typrova benchmark in one Wine session and prints its tables (also written to
 build/bench/results.md): timing accuracy against three references on a synthetic and a real
 typing schedule, cost per key, start-up time, executable size, and the verdict's error rates
-on real typists, touch screen and physical keyboard side by side (with their plot in docs/).
+on real typists, touch screen and physical keyboard (with their plot in docs/).
 bench/run.sh installs, builds and then calls this. Exits 1, naming the steps, when a step could
 not measure (a missed goal is a figure, not a failed step). Options: bench/bench.py --help.
 """

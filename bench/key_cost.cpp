@@ -120,8 +120,9 @@ constexpr WNDPROC innerProbe =
 void setOuterProbes(bool on)
 {
     for (FieldProbe& probe : g_probes) {
-        const LONG_PTR previous = SetWindowLongPtrW(
-            probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(on ? outerProbe : probe.outerNext));
+        const WNDPROC procedure = on ? outerProbe : probe.outerNext;
+        const LONG_PTR previous =
+            SetWindowLongPtrW(probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
         if (on)
             probe.outerNext = reinterpret_cast<WNDPROC>(previous);
     }
