@@ -100,12 +100,10 @@ def accuracy_table(session: harness.Session, tools: accuracy.Tools, passwords: i
     p99: dict[tuple[str, str, str], float] = {}
     for target, per_schedule in results.items():
         for kind, attr in KINDS:
-            cells = []
-            for g in names:
-                s = harness.distribution(getattr(per_schedule[g], attr))
-                p99[(target, kind, g)] = s["p99"]
-                cells.append(f"{summary(s)} (n={int(s['n'])})")
-            rows.append([f"{target}: error of {kind}, median / p95 / p99 / max"] + cells)
+            stats = {g: harness.distribution(getattr(per_schedule[g], attr)) for g in names}
+            p99.update({(target, kind, g): s["p99"] for g, s in stats.items()})
+            rows.append([f"{target}: error of {kind}, median / p95 / p99 / max"] +
+                        [f"{summary(s)} (n={int(s['n'])})" for s in stats.values()])
         counts = [len(per_schedule[g].faults) for g in names]
         if any(counts):
             rows.append([f"{target}: faults (see below)"] + [str(c) for c in counts])
@@ -117,12 +115,10 @@ def accuracy_table(session: harness.Session, tools: accuracy.Tools, passwords: i
                 rows.append([f"p99 ratio {target} / {reference}, {kind}{goal}"] +
                             [ms(p99[(target, kind, g)] / p99[(reference, kind, g)])
                              for g in names])
-    cells = []
-    for g in names:
-        shown, differ = accuracy.count_refiled(groups[g])
-        cells.append(f"{differ} of {shown} ({100 * differ / shown:.0f} %)")
+    refiled = [accuracy.count_refiled(groups[g]) for g in names]
     rows.append(["Shown values that differ from the plain hold of key k / pause before key k "
-                 "(the filing rule refiles positions)"] + cells)
+                 "(the filing rule refiles positions)"] +
+                [f"{n} of {shown} ({100 * n / shown:.0f} %)" for shown, n in refiled])
     late = harness.distribution(lateness)
     rows.append([f"Injector lateness (sent - scheduled) over the program's run, "
                  f"{int(late['n'])} events: median / p95 / p99 / max", summary(late), ""])
