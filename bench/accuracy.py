@@ -515,9 +515,15 @@ def run_reference(session: harness.Session, groups: Groups, name: str, argv: Seq
 
 
 class _PageHandler(SimpleHTTPRequestHandler):
-    """Serves bench/ (the page) to this machine and queues what the page posts."""
+    """Serves the page to this machine and queues what the page posts."""
 
-    def do_POST(self):  # noqa: N802 (http.server's naming)
+    def do_GET(self):  # noqa: N802 (http.server's naming)
+        if self.path != "/keypage.html":
+            self.send_error(404)  # nothing else of bench/ is served
+        else:
+            super().do_GET()
+
+    def do_POST(self):  # noqa: N802
         body = self.rfile.read(int(self.headers.get("Content-Length", "0"))).decode()
         self.send_response(204)
         self.end_headers()
