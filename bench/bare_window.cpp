@@ -3,9 +3,9 @@
 // for every WM_KEYDOWN and WM_KEYUP, so whatever the bench measures beyond the injected times
 // is Wine's and the X server's, not a program's.
 //
-// Usage: bare_window <output file>
+// Usage: bare_window
 // Releasing Escape (the bench's end marker, not recorded) closes the window; then one line per
-// key message goes to the file: "<counter ms> <down|up> <virtual-key code>".
+// key message goes to the standard output: "<counter ms> <down|up> <virtual-key code>".
 #include <windows.h>
 
 #include <cstdio>
@@ -43,12 +43,8 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 } // namespace
 
-int main(int argc, char** argv)
+int main()
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: bare_window <output file>\n");
-        return 2;
-    }
     g_records.reserve(1 << 16); // no allocation while keys arrive
     const HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};
@@ -68,12 +64,9 @@ int main(int argc, char** argv)
     }
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    FILE* out = std::fopen(argv[1], "w");
-    if (!out)
-        return 1;
     for (const Record& r : g_records)
-        std::fprintf(out, "%.4f %s %u\n",
-                     static_cast<double>(r.ticks) * 1000.0 / static_cast<double>(frequency.QuadPart),
-                     r.down ? "down" : "up", static_cast<unsigned>(r.key));
-    return std::fclose(out) == 0 ? 0 : 1;
+        std::printf("%.4f %s %u\n",
+                    static_cast<double>(r.ticks) * 1000.0 / static_cast<double>(frequency.QuadPart),
+                    r.down ? "down" : "up", static_cast<unsigned>(r.key));
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -1,19 +1,14 @@
 """Runs every Typrova benchmark in one Wine session and prints its tables (also written to
 build/bench/results.md): timing accuracy against three references on a synthetic and a real
 typing schedule, cost per key, start-up time, executable size, and the verdict's error rates
-on real typists, touch screen and physical keyboard side by side (with their plot in docs/).
+on real typists, touch screen and physical keyboard (with their plot in docs/).
 bench/run.sh installs, builds and then calls this. Exits 1, naming the steps, when a step could
-not measure (a missed goal is a figure, not a failed step).
-
-    python3 bench/bench.py [--passwords 20] [--real-passwords 20] [--data DIR]
-                           [--baseline-app OLD/Typrova.exe] [--only accuracy|verdict]
-                           [--out build/bench/results.md]
+not measure (a missed goal is a figure, not a failed step). Options: bench/bench.py --help.
 """
 
 from __future__ import annotations
 
 import argparse
-import contextlib
 import datetime
 import importlib.util
 import math
@@ -27,6 +22,7 @@ import sys
 import tempfile
 import time
 from pathlib import Path
+from typing import Iterable, Sequence
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import accuracy  # noqa: E402
@@ -50,30 +46,30 @@ def ms(v: float) -> str:
     return "n/a" if math.isnan(v) else f"{v:.2f}"
 
 
-def status(ok: bool | None) -> str:
-    return {True: "met", False: "NOT met", None: "-"}[ok]
+def summary(s: dict[str, float]) -> str:
+    """A distribution's median / p95 / p99 / max."""
+    return " / ".join(ms(s[k]) for k in ("median", "p95", "p99", "max")) + " ms"
 
 
-class Table:
-    def __init__(self) -> None:
-        self.rows: list[tuple[str, str, str, str]] = []
+def markdown(head: Sequence[str], rows: Iterable[Sequence[str]]) -> str:
+    """A markdown table; a "|" in a cell becomes "/"."""
+    return "\n".join("| " + " | ".join(c.replace("|", "/") for c in row) + " |"
+                     for row in [head, ["---"] * len(head), *rows])
 
-    def add(self, measure: str, value: str, goal: str = "", ok: bool | None = None) -> None:
-        self.rows.append((measure, value, goal, status(ok) if goal else ""))
 
-    def markdown(self) -> str:
-        lines = ["| Measure | Value | Goal | Status |", "|---|---|---|---|"]
-        lines += [f"| {m} | {v} | {g} | {s} |" for m, v, g, s in self.rows]
-        return "\n".join(lines)
+class Table(list):
+    """The rows of the cost, start-up and size table."""
+
+    def add(self, measure: str, value: str, goal: str = "", ok: bool = False) -> None:
+        self.append((measure, value, goal, ("met" if ok else "NOT met") if goal else ""))
 
 
 def conditions(session_env: dict[str, str]) -> list[str]:
-    wine = subprocess.run([session_env["WINE"], "--version"], capture_output=True, text=True,
-                          stdin=subprocess.DEVNULL, env=session_env).stdout.strip()
-    xvfb = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "xvfb"], capture_output=True,
-                          text=True).stdout.strip()
-    chromium = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "chromium"],
-                              capture_output=True, text=True).stdout.strip()
+    def output(*argv: str) -> str:
+        return subprocess.run(argv, capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                              env=session_env).stdout.strip()
+    wine = output(session_env["WINE"], "--version")
+    xvfb, chromium = (output("dpkg-query", "-W", "-f=${Version}", p) for p in ("xvfb", "chromium"))
     cpu = next((line.split(":", 1)[1].strip() for line in
                 Path("/proc/cpuinfo").read_text().splitlines() if line.startswith("model name")),
                platform.processor())
@@ -101,45 +97,33 @@ def accuracy_table(session: harness.Session, tools: accuracy.Tools, passwords: i
     head = ["Measure"] + [f"{g} ({len(groups[g])} passwords, "
                           f"{accuracy.keystroke_count(groups[g])} keystrokes)" for g in names]
     rows: list[list[str]] = []
-    notes: list[str] = []
     p99: dict[tuple[str, str, str], float] = {}
     for target, per_schedule in results.items():
         for kind, attr in KINDS:
-            cells = []
-            for g in names:
-                s = harness.distribution(getattr(per_schedule[g], attr))
-                p99[(target, kind, g)] = s["p99"]
-                cells.append(f"{ms(s['median'])} / {ms(s['p95'])} / {ms(s['p99'])} / "
-                             f"{ms(s['max'])} ms (n={int(s['n'])})")
-            rows.append([f"{target}: error of {kind}, median / p95 / p99 / max"] + cells)
-        for g in names:
-            faults = per_schedule[g].faults
-            if faults:
-                notes += [f"{target}, {g}: {f}" for f in faults]
+            stats = {g: harness.distribution(getattr(per_schedule[g], attr)) for g in names}
+            p99.update({(target, kind, g): s["p99"] for g, s in stats.items()})
+            rows.append([f"{target}: error of {kind}, median / p95 / p99 / max"] +
+                        [f"{summary(s)} (n={int(s['n'])})" for s in stats.values()])
         counts = [len(per_schedule[g].faults) for g in names]
         if any(counts):
             rows.append([f"{target}: faults (see below)"] + [str(c) for c in counts])
+    notes = [f"{target}, {g}: {f}" for target, per_schedule in results.items()
+             for g in names for f in per_schedule[g].faults]
     for target in (t for t in results if t.startswith("Typrova")):
         for reference, goal in (("Chromium page", " (goal <= 1.0)"), ("Win32 window", "")):
             for kind, _ in KINDS:
                 rows.append([f"p99 ratio {target} / {reference}, {kind}{goal}"] +
                             [ms(p99[(target, kind, g)] / p99[(reference, kind, g)])
                              for g in names])
-    cells = []
-    for g in names:
-        shown, differ = accuracy.count_refiled(groups[g])
-        cells.append(f"{differ} of {shown} ({100 * differ / shown:.0f} %)")
+    refiled = [accuracy.count_refiled(groups[g]) for g in names]
     rows.append(["Shown values that differ from the plain hold of key k / pause before key k "
-                 "(the filing rule refiles positions)"] + cells)
+                 "(the filing rule refiles positions)"] +
+                [f"{n} of {shown} ({100 * n / shown:.0f} %)" for shown, n in refiled])
     late = harness.distribution(lateness)
     rows.append([f"Injector lateness (sent - scheduled) over the program's run, "
-                 f"{int(late['n'])} events", f"median {ms(late['median'])} / p95 "
-                 f"{ms(late['p95'])} / p99 {ms(late['p99'])} / max {ms(late['max'])} ms", ""])
-    lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
-    lines += ["| " + " | ".join(c.replace("|", "/") for c in r) + " |" for r in rows]
-    lines += ["", "Real typing, not played: " + (", ".join(
-        f"{n} {why}" for why, n in sorted(real.skipped.items())) or "nothing")]
-    return "\n".join(lines), notes
+                 f"{int(late['n'])} events: median / p95 / p99 / max", summary(late), ""])
+    return markdown(head, rows) + "\n\nReal typing, not played: " + (", ".join(
+        f"{n} {why}" for why, n in sorted(real.skipped.items())) or "nothing"), notes
 
 
 # --- verdict on real typists ---------------------------------------------------------------------
@@ -148,45 +132,9 @@ VERDICT_TOOL = BUILD / "native" / "bench" / "typist_verdicts"
 VERDICT_PLOT = REPO / "docs" / "verdict-rates.png"
 
 
-def verdict_table(out: str) -> str:
-    """The tool's figures, one column per data set."""
-    sets: dict[str, dict[str, dict[str, str]]] = {}
-    for name, line, rest in re.findall(
-            r"^(\w+) (data|pairs|default|eer|far<=10|far<=1) (.*)$", out, re.M):
-        sets.setdefault(name, {})[line] = dict(re.findall(r"(\w+)=(\S+)", rest))
-    kinds = {"touch": "Touch screen", "keyboard": "Physical keyboard"}
-    titles = {n: f"{kinds.get(n, n)} ({f['data']['people']} people)" for n, f in sets.items()}
-
-    def cell(f: dict[str, dict[str, str]], row: str) -> str:
-        d, p = f["default"], f["pairs"]
-        if row == "pairs":
-            return f"{int(p['genuine']):,} genuine, {int(p['impostor']):,} impostor"
-        if row == "frr":
-            return f"{d['frr']} % ({int(d['false_rejects']):,} of {int(p['genuine']):,})"
-        if row == "far":
-            return f"{d['far']} % ({int(d['false_accepts']):,} of {int(p['impostor']):,})"
-        if row == "eer":
-            return f"{f['eer']['rate']} % at {f['eer']['threshold']}"
-        goal = f[row]
-        return (f"{goal['threshold']}; {goal['frr']} %" if goal["threshold"] != "none"
-                else "none")
-
-    rows = [("Pairs", "pairs"),
-            ("False rejects at 50.00 (genuine pairs that get \"FAILED\")", "frr"),
-            ("False accepts at 50.00 (impostor pairs that get \"OK\")", "far"),
-            ("Equal-error rate, and the threshold where it falls", "eer"),
-            ("Threshold where false accepts first drop to 10 %; false rejects there", "far<=10"),
-            ("Threshold where false accepts first drop to 1 %; false rejects there", "far<=1")]
-    lines = ["| Figure | " + " | ".join(titles.values()) + " |",
-             "| --- |" + " --- |" * len(sets)]
-    lines += ["| " + label + " | " + " | ".join(cell(f, key) for f in sets.values()) + " |"
-              for label, key in rows]
-    return "\n".join(lines)
-
-
 def verdict_section(data: Path) -> str:
-    """The verdict's error rates on the touch-screen and the physical-keyboard typists
-    (typist_verdicts), side by side, and their plot."""
+    """The verdict's error rates on the touch-screen and the physical-keyboard typists, as
+    typist_verdicts prints them, and their plot."""
     curve = BUILD / "bench" / "verdict-curve.csv"
     curve.parent.mkdir(parents=True, exist_ok=True)
     started = time.monotonic()
@@ -202,40 +150,25 @@ def verdict_section(data: Path) -> str:
     subprocess.run([python, str(REPO / "bench" / "plot_verdicts.py"), str(curve),
                     str(VERDICT_PLOT)], check=True, timeout=120)
     return (f"`{VERDICT_TOOL.relative_to(REPO)} --data {data}` ({seconds:.1f} s); plot "
-            f"{VERDICT_PLOT.relative_to(REPO)}\n\n{verdict_table(r.stdout)}\n\n"
-            f"```\n{r.stdout.strip()}\n```")
+            f"{VERDICT_PLOT.relative_to(REPO)}\n\n```\n{r.stdout.strip()}\n```")
 
 
 # --- 2. cost per key -----------------------------------------------------------------------------
 
-def parse_stats(text: str) -> dict[str, dict[str, float]]:
-    """key_cost's lines (a name, then its samples) as distributions."""
-    stats = {}
-    for line in text.splitlines():
-        name, *samples = line.split()
-        stats[name] = harness.distribution(float(v) for v in samples)
-    return stats
-
-
-REQUEST = re.compile(r"^([0-9a-f]{4}): (\w+)\( ")
-MARK = re.compile(r'find_atom\( name=L"key_cost:release([+-])" \)')
+# A request line of a +server log (thread, and the marker's sign where it is one) and its marks.
+REQUEST = re.compile(r'^([0-9a-f]{4}): \w+\( (?:name=L"key_cost:release([+-])" \))?', re.M)
 
 
 def count_release_requests(log: str) -> list[int]:
-    """Wine server requests between each pair of release markers of a +server log."""
-    counts, inside, thread, n = [], False, "", 0
-    for line in log.splitlines():
-        m = REQUEST.match(line)
-        if not m:
-            continue
-        mark = MARK.search(line)
-        if mark:
-            if mark.group(1) == "+":
-                inside, thread, n = True, m.group(1), 0
-            elif inside:
-                counts.append(n)
-                inside = False
-        elif inside and m.group(1) == thread:
+    """Wine server requests of the marked thread between each pair of release markers."""
+    counts, thread, n = [], None, 0
+    for m in REQUEST.finditer(log):
+        if m.group(2) == "+":
+            thread, n = m.group(1), 0
+        elif m.group(2) == "-" and thread:
+            counts.append(n)
+            thread = None
+        elif m.group(1) == thread:
             n += 1
     return counts
 
@@ -272,13 +205,15 @@ def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
     r = session.wine(exe, "10000", timeout=900)
     if r.returncode != 0:
         raise harness.HarnessError(f"key_cost failed ({r.returncode}): {r.stderr.strip()[:200]}")
-    stats = parse_stats(r.stdout)
-    old = "_setwindowsubclass"
+    # key_cost's lines: a measure's name, then its samples.
+    stats = {name: harness.distribution(map(float, samples))
+             for name, *samples in map(str.split, r.stdout.splitlines())}
+
+    def mp(name: str, digits: int = 1) -> str:
+        return f"{stats[name]['median']:.{digits}f} / {stats[name]['p99']:.{digits}f}"
 
     def pair(name: str) -> str:
-        a, b = stats[name], stats[name + old]
-        return (f"{a['median']:.1f} / {a['p99']:.1f} us; with SetWindowSubclass "
-                f"{b['median']:.1f} / {b['p99']:.1f} us")
+        return f"{mp(name)} us; with SetWindowSubclass {mp(name + '_setwindowsubclass')} us"
 
     n = int(stats["keyup_route"]["n"])
     table.add("Key (press / release) from arrival in the field's procedure to the counter "
@@ -291,13 +226,11 @@ def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
     end = stats["release_edit_end_to_counter"]
     table.add("From the end of the edit control's processing to the counter reading, release "
               "(press): median / p99",
-              f"{pair('release_edit_end_to_counter')} "
-              f"({stats['press_edit_end_to_counter']['median']:.1f} / "
-              f"{stats['press_edit_end_to_counter']['p99']:.1f} us)",
+              f"{pair('release_edit_end_to_counter')} ({mp('press_edit_end_to_counter')} us)",
               "median < 5 us, p99 < 20 us", end["median"] < 5.0 and end["p99"] < 20.0)
-    route = stats["keyup_route"]
     table.add("Key-release route, arrival to return (stamp, store, labels kept, evaluate): "
-              "median / p99", pair("keyup_route"), "p99 < 100 us", route["p99"] < 100.0)
+              "median / p99", pair("keyup_route"), "p99 < 100 us",
+              stats["keyup_route"]["p99"] < 100.0)
     table.add("Painting a release leaves for when the queue is empty (the dialog's WM_PAINT): "
               "median / p99", pair("paint_left_for_later"))
     counts = server_requests(session, exe)
@@ -308,9 +241,8 @@ def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
               "releases): mean / max",
               f"{statistics.mean(counts):.1f} / {max(counts)}; with SetWindowSubclass "
               f"{statistics.mean(before):.1f} / {max(before)}", "<= 5", max(counts) <= 5)
-    core = stats["core_stamp_record_evaluate"]
     table.add("... timing core (stamp + recordRelease + evaluate): median / p99",
-              f"{core['median']:.2f} / {core['p99']:.2f} us")
+              f"{mp('core_stamp_record_evaluate', 2)} us")
     parts = [("field length, bounded read", "field_length_bounded_read"),
              ("GetWindowTextLengthA", "field_length_GetWindowTextLengthA"),
              ("full text copy", "field_text_full_copy"), ("TBM_GETPOS", "slider_TBM_GETPOS"),
@@ -328,11 +260,8 @@ def startup_rows(table: Table, session: harness.Session, probe: Path, typrova: P
     targets = [f"{windows_path(typrova)}|Typrova|{ready}",
                f"{windows_path(minimal)}|Minimal dialog|1066="]
     r = session.wine(probe, str(runs), *targets, timeout=600)
-    times = {}
-    for line in r.stdout.splitlines():
-        parts = line.split()
-        if len(parts) > 2 and parts[0] == "startup":
-            times[int(parts[1])] = [float(v) for v in parts[2:]]
+    times = {int(p[1]): [float(v) for v in p[2:]] for p in map(str.split, r.stdout.splitlines())
+             if len(p) > 2 and p[0] == "startup"}
     if r.returncode != 0 or len(times) != 2:
         raise harness.HarnessError(f"startup_probe failed ({r.returncode}): "
                                    f"{r.stderr.strip()[:200]}")
@@ -355,8 +284,7 @@ def size_rows(table: Table) -> None:
         if not exe.is_file():
             raise FileNotFoundError(f"{exe} is not built")
         copy = out_dir / f"{prefix}-{exe.name}"
-        shutil.copyfile(exe, copy)
-        subprocess.run([f"{prefix}-w64-mingw32-strip", str(copy)], check=True)
+        subprocess.run([f"{prefix}-w64-mingw32-strip", "-o", str(copy), str(exe)], check=True)
         size = copy.stat().st_size
         dump = subprocess.run([f"{prefix}-w64-mingw32-objdump", "-p", str(copy)],
                               capture_output=True, text=True, check=True).stdout
@@ -365,7 +293,7 @@ def size_rows(table: Table) -> None:
         goal = "<= 128 KB, Windows DLLs only" if label.startswith("Typrova") else ""
         table.add(f"Size stripped, {label}; imports",
                   f"{size / 1024:.1f} KB ({size} bytes); {', '.join(dlls)}", goal,
-                  (size <= SIZE_LIMIT and not foreign) if goal else None)
+                  size <= SIZE_LIMIT and not foreign)
 
 
 def main() -> int:
@@ -391,10 +319,9 @@ def main() -> int:
                            shutil.which("chromium"))
     win_bench = BUILD / "win64" / "bench"
     table = Table()
+    sections: dict[str, str] = {}  # "accuracy", "verdict" -> its markdown
     notes: list[str] = []
     failed: list[str] = []
-    accuracy_md = ""
-    verdict_md = ""
 
     def run_step(name: str, step) -> None:
         """Runs one step; a step that cannot measure is named in a row and in `failed`."""
@@ -405,57 +332,50 @@ def main() -> int:
         except (harness.HarnessError, subprocess.SubprocessError, OSError, KeyError,
                 ValueError) as e:
             failed.append(name)
-            table.add(f"{name}", f"bench failed: {e}".replace("|", "/"), "runs", False)
+            table.add(name, f"bench failed: {e}", "runs", False)
             print(f"FAILED: {name}: {e}", file=sys.stderr, flush=True)
         print(f"done: {name} in {time.monotonic() - started:.0f} s", file=sys.stderr, flush=True)
 
-    def run_verdict() -> None:
-        nonlocal verdict_md
-        verdict_md = verdict_section(args.data)
+    def run_accuracy() -> None:
+        sections["accuracy"], found = accuracy_table(session, tools, args.passwords,
+                                                     args.real_passwords, args.data,
+                                                     args.baseline_app)
+        notes.extend(found)
+        if found:
+            raise harness.HarnessError(f"{len(found)} faults (listed below the tables)")
 
     if args.only in (None, "verdict"):
-        run_step("verdict on real typists", run_verdict)
+        run_step("verdict on real typists",
+                 lambda: sections.update(verdict=verdict_section(args.data)))
     header = [f"Date: {datetime.datetime.now().astimezone().isoformat(timespec='seconds')}"]
-    with contextlib.ExitStack() as stack:
-        def run_accuracy() -> None:
-            nonlocal accuracy_md
-            accuracy_md, found = accuracy_table(session, tools, args.passwords,
-                                                args.real_passwords, args.data,
-                                                args.baseline_app)
-            notes.extend(found)
-            if found:
-                raise harness.HarnessError(f"{len(found)} faults (listed below the tables)")
-
-        steps = [("accuracy", run_accuracy),
-                 ("cost per key", lambda: key_cost_rows(table, session,
-                                                        win_bench / "key_cost.exe")),
-                 ("start-up", lambda: startup_rows(table, session,
-                                                   win_bench / "startup_probe.exe",
-                                                   tools.typrova,
-                                                   win_bench / "minimal_dialog.exe"))]
-        steps = [(n, f) for n, f in steps if args.only in (None, n)]
-        session = harness.Session(tools.injector, tools.winprobe, prefix=os.environ.get(
-            "TYPROVA_WINEPREFIX", str(BUILD / "wineprefix-bench")))
+    steps = [("accuracy", run_accuracy),
+             ("cost per key", lambda: key_cost_rows(table, session, win_bench / "key_cost.exe")),
+             ("start-up", lambda: startup_rows(table, session, win_bench / "startup_probe.exe",
+                                               tools.typrova, win_bench / "minimal_dialog.exe"))]
+    steps = [(n, f) for n, f in steps if args.only in (None, n)]
+    session = harness.Session(tools.injector, tools.winprobe, prefix=os.environ.get(
+        "TYPROVA_WINEPREFIX", str(BUILD / "wineprefix-bench")))
+    try:
         if steps:
-            run_step("Wine session", lambda: stack.enter_context(session))
-            if "Wine session" not in failed:
-                header = conditions(session.env)
-                print("\n".join(header), flush=True)
-                for name, step in steps:
-                    run_step(name, step)
+            run_step("Wine session", session.start)
+        if steps and "Wine session" not in failed:
+            header = conditions(session.env)
+            print("\n".join(header), flush=True)
+            for name, step in steps:
+                run_step(name, step)
+    finally:
+        session.stop()
     if args.only is None:
         run_step("size", lambda: size_rows(table))
 
-    text = "\n".join(["# Typrova benchmark", ""] + [h + "  " for h in header] + [""])
-    if accuracy_md:
-        text += ("\n## Timing accuracy (every target's session at the end-to-end tests' "
-                 "priority)\n\n" + accuracy_md + "\n")
-    if table.rows:
-        text += "\n## Cost, start-up, size\n\n" + table.markdown() + "\n"
-    if verdict_md:
-        text += "\n## Verdict on real typists\n\n" + verdict_md + "\n"
-    if notes:
-        text += "\nFaults:\n" + "\n".join(f"- {n}" for n in notes) + "\n"
+    body = [("Timing accuracy (every target's session at the end-to-end tests' priority)",
+             sections.get("accuracy")),
+            ("Cost, start-up, size", table and markdown(("Measure", "Value", "Goal", "Status"),
+                                                        table)),
+            ("Verdict on real typists", sections.get("verdict")),
+            ("Faults", "\n".join(f"- {n}" for n in notes))]
+    text = "\n".join(["# Typrova benchmark", ""] + [h + "  " for h in header])
+    text += "".join(f"\n\n## {title}\n\n{md}" for title, md in body if md) + "\n"
     args.out.parent.mkdir(parents=True, exist_ok=True)
     args.out.write_text(text)
     print(text)

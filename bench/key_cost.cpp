@@ -28,21 +28,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct Samples {
-    const char* name;
-    std::vector<double> us;
-};
-
 int g_releases = 10000;
+bool g_trace = false;    // --trace: count server requests instead of timing
 bool g_traceOld = false;
 CTypingDlg* g_dialog = nullptr;
-std::vector<Samples> g_results;
+std::map<std::string, std::vector<double>> g_results; // measure -> samples in microseconds
 std::string g_failure;
 LARGE_INTEGER g_frequency;
 
@@ -100,52 +96,36 @@ struct FieldProbe {
 };
 FieldProbe g_probes[2];
 
-FieldProbe* probeOf(HWND window)
+// Notes the instants `before` and `after` around the procedure `next` of the field for key
+// messages; the outer probe and the inner one differ only in these.
+template <WNDPROC FieldProbe::*next, LARGE_INTEGER KeyInstants::*before,
+          LARGE_INTEGER KeyInstants::*after>
+LRESULT CALLBACK probe(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    for (FieldProbe& probe : g_probes)
-        if (probe.field == window)
-            return &probe;
-    return nullptr;
-}
-
-bool isKey(UINT message)
-{
-    return message == WM_KEYDOWN || message == WM_KEYUP;
-}
-
-LRESULT CALLBACK outerProbe(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    const FieldProbe* probe = probeOf(window);
-    if (isKey(message))
-        QueryPerformanceCounter(&g_key.arrival);
-    const LRESULT result = CallWindowProcW(probe->outerNext, window, message, wParam, lParam);
-    if (isKey(message))
-        QueryPerformanceCounter(&g_key.done);
+    const FieldProbe& own = g_probes[window == g_probes[0].field ? 0 : 1];
+    const bool key = message == WM_KEYDOWN || message == WM_KEYUP;
+    if (key)
+        QueryPerformanceCounter(&(g_key.*before));
+    const LRESULT result = CallWindowProcW(own.*next, window, message, wParam, lParam);
+    if (key)
+        QueryPerformanceCounter(&(g_key.*after));
     return result;
 }
+constexpr WNDPROC outerProbe =
+    probe<&FieldProbe::outerNext, &KeyInstants::arrival, &KeyInstants::done>;
+constexpr WNDPROC innerProbe =
+    probe<&FieldProbe::editProc, &KeyInstants::editStart, &KeyInstants::editEnd>;
 
-LRESULT CALLBACK innerProbe(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// Puts the outer probes over the fields' procedures, or takes them off.
+void setOuterProbes(bool on)
 {
-    const FieldProbe* probe = probeOf(window);
-    if (isKey(message))
-        QueryPerformanceCounter(&g_key.editStart);
-    const LRESULT result = CallWindowProcW(probe->editProc, window, message, wParam, lParam);
-    if (isKey(message))
-        QueryPerformanceCounter(&g_key.editEnd);
-    return result;
-}
-
-void installOuterProbes()
-{
-    for (FieldProbe& probe : g_probes)
-        probe.outerNext = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-            probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&outerProbe)));
-}
-
-void removeOuterProbes()
-{
-    for (FieldProbe& probe : g_probes)
-        SetWindowLongPtrW(probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(probe.outerNext));
+    for (FieldProbe& probe : g_probes) {
+        const WNDPROC procedure = on ? outerProbe : probe.outerNext;
+        const LONG_PTR previous =
+            SetWindowLongPtrW(probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+        if (on)
+            probe.outerNext = reinterpret_cast<WNDPROC>(previous);
+    }
 }
 
 // The main window with the inner probes slipped under the fields before it binds them.
@@ -161,7 +141,7 @@ protected:
             FieldProbe& probe = g_probes[i];
             probe.field = exchange.control(ids[i]);
             probe.editProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-                probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&innerProbe)));
+                probe.field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(innerProbe)));
         }
         CTypingDlg::DoDataExchange(exchange);
     }
@@ -177,109 +157,79 @@ LRESULT CALLBACK passThrough(HWND window, UINT message, WPARAM wParam, LPARAM lP
 // Adds (or removes) the do-nothing SetWindowSubclass under the outer probes.
 void setOldSubclass(HWND dialog, bool on)
 {
-    removeOuterProbes();
+    setOuterProbes(false);
     for (HWND control : {g_probes[0].field, g_probes[1].field, GetDlgItem(dialog, IDC_THRESHOLD)}) {
         if (on)
             SetWindowSubclass(control, passThrough, 1, 0);
         else
             RemoveWindowSubclass(control, passThrough, 1);
     }
-    installOuterProbes();
+    setOuterProbes(true);
 }
 
-struct KeyFigures {
-    Samples pressToReading{"press_arrival_to_counter", {}};
-    Samples pressEdit{"press_edit_own_processing", {}};
-    Samples releaseToReading{"release_arrival_to_counter", {}};
-    Samples releaseEdit{"release_edit_own_processing", {}};
-    Samples releaseEditToReading{"release_edit_end_to_counter", {}};
-    Samples pressEditToReading{"press_edit_end_to_counter", {}};
-    Samples route{"keyup_route", {}};
-    Samples paintLater{"paint_left_for_later", {}};
-};
-
-// Sends `count` Shift press/release pairs alternately to both fields and files the instants.
-// Every tenth release also times the painting it left for the queue's idle time.
-void timeKeys(KeyFigures& figures, HWND dialog, int count)
+void add(const std::string& name, const LARGE_INTEGER& from, const LARGE_INTEGER& to)
 {
-    auto add = [](Samples& s, const LARGE_INTEGER& a, const LARGE_INTEGER& b) { s.us.push_back(elapsedUs(a, b)); };
+    g_results[name].push_back(elapsedUs(from, to));
+}
+
+// Sends `count` Shift press/release pairs alternately to both fields and files the instants
+// under their measures' names with `suffix`. Every tenth release also times the painting it
+// left for the queue's idle time.
+void timeKeys(HWND dialog, int count, const std::string& suffix)
+{
     for (int i = 0; i < count; ++i) {
         const HWND field = g_probes[i & 1].field;
         SendMessageA(field, WM_KEYDOWN, VK_SHIFT, kShiftDown);
-        add(figures.pressToReading, g_key.arrival, g_key.reading);
-        add(figures.pressEdit, g_key.editStart, g_key.editEnd);
-        add(figures.pressEditToReading, g_key.editEnd, g_key.reading);
+        add("press_arrival_to_counter" + suffix, g_key.arrival, g_key.reading);
+        add("press_edit_own_processing" + suffix, g_key.editStart, g_key.editEnd);
+        add("press_edit_end_to_counter" + suffix, g_key.editEnd, g_key.reading);
         SendMessageA(field, WM_KEYUP, VK_SHIFT, kShiftUp);
-        add(figures.releaseToReading, g_key.arrival, g_key.reading);
-        add(figures.releaseEdit, g_key.editStart, g_key.editEnd);
-        add(figures.releaseEditToReading, g_key.editEnd, g_key.reading);
-        add(figures.route, g_key.arrival, g_key.done);
+        add("release_arrival_to_counter" + suffix, g_key.arrival, g_key.reading);
+        add("release_edit_own_processing" + suffix, g_key.editStart, g_key.editEnd);
+        add("release_edit_end_to_counter" + suffix, g_key.editEnd, g_key.reading);
+        add("keyup_route" + suffix, g_key.arrival, g_key.done);
         if (i % 10 == 0) {
             // The dialog's own WM_PAINT, which draws the labels' new texts (the children's
             // other painting, such as the edit control's, is not the program's).
             const LARGE_INTEGER before = now();
             RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_NOCHILDREN);
-            add(figures.paintLater, before, now());
+            add("paint_left_for_later" + suffix, before, now());
         }
         UpdateWindow(dialog); // no painting left behind for the next key, untimed
     }
 }
 
-void keep(Samples&& samples, const std::string& suffix)
-{
-    static std::deque<std::string> names; // the Samples keep pointers into these
-    names.push_back(std::string(samples.name) + suffix);
-    samples.name = names.back().c_str();
-    g_results.push_back(std::move(samples));
-}
-
-void keepAll(KeyFigures& f, const std::string& suffix)
-{
-    for (Samples* s : {&f.pressToReading, &f.pressEdit, &f.pressEditToReading, &f.releaseToReading,
-                       &f.releaseEdit, &f.releaseEditToReading, &f.route, &f.paintLater})
-        keep(std::move(*s), suffix);
-}
-
 // The timing core of one release on the same data: the release's stamp (counter read
 // included), filing the gaps under position 15, and scoring two 15-key entries.
-Samples timeCore(int count)
+void timeCore(int count)
 {
     const PerformanceCounter counter;
     typrova::TimingState clock;
     clock.start(counter.frequency(), counter.now());
     typrova::TimingSlots entered, reentered;
     const std::string text(typrova::kMaxKeys, 'a');
-    Samples samples{"core_stamp_record_evaluate", {}};
-    samples.us.reserve(static_cast<std::size_t>(count));
     std::size_t sink = 0;
     for (int i = 0; i < count; ++i) {
         clock.stamp(counter.now()); // the press, not timed (as in the window bench)
-        LARGE_INTEGER before, after;
-        QueryPerformanceCounter(&before);
+        const LARGE_INTEGER before = now();
         clock.stamp(counter.now());
         clock.recordRelease((i & 1) ? reentered : entered, text.size());
         const typrova::Evaluation result = typrova::evaluate(text, text, entered, reentered, 5000);
-        QueryPerformanceCounter(&after);
+        add("core_stamp_record_evaluate", before, now());
         sink += result.score.size() + result.verdict.size();
-        samples.us.push_back(elapsedUs(before, after));
     }
     // The 29 numbers of one table, formatted as the labels show them.
-    Samples format{"core_format_29_numbers", {}};
     for (int i = 0; i < count; ++i) {
-        LARGE_INTEGER before, after;
-        QueryPerformanceCounter(&before);
+        const LARGE_INTEGER before = now();
         for (int key = 1; key <= typrova::kMaxKeys; ++key) {
             sink += typrova::formatNumber(entered.pressed[static_cast<std::size_t>(key)]).size();
             if (key >= 2)
                 sink += typrova::formatNumber(entered.intervals[static_cast<std::size_t>(key)]).size();
         }
-        QueryPerformanceCounter(&after);
-        format.us.push_back(elapsedUs(before, after));
+        add("core_format_29_numbers", before, now());
     }
     if (sink == 0)
         std::puts("(no output)"); // keeps the loops from being optimised away
-    g_results.push_back(std::move(format));
-    return samples;
 }
 
 // The calls of the route outside the core, each alone: the field length as the program reads
@@ -290,8 +240,6 @@ void timeParts(HWND dialog, int count)
     const HWND field = g_probes[0].field;
     const HWND slider = GetDlgItem(dialog, IDC_THRESHOLD);
     const HWND label = GetDlgItem(dialog, kEnteredGrid.pressed[typrova::kMaxKeys]);
-    Samples bounded{"field_length_bounded_read", {}}, length{"field_length_GetWindowTextLengthA", {}},
-        full{"field_text_full_copy", {}}, position{"slider_TBM_GETPOS", {}}, write{"label_settext_drawn", {}};
     std::size_t sink = 0;
     for (int i = 0; i < count; ++i) {
         LARGE_INTEGER a = now();
@@ -303,20 +251,18 @@ void timeParts(HWND dialog, int count)
         LARGE_INTEGER d = now();
         sink += static_cast<std::size_t>(SendMessageA(slider, TBM_GETPOS, 0, 0));
         LARGE_INTEGER e = now();
-        bounded.us.push_back(elapsedUs(a, b));
-        length.us.push_back(elapsedUs(b, c));
-        full.us.push_back(elapsedUs(c, d));
-        position.us.push_back(elapsedUs(d, e));
+        add("field_length_bounded_read", a, b);
+        add("field_length_GetWindowTextLengthA", b, c);
+        add("field_text_full_copy", c, d);
+        add("slider_TBM_GETPOS", d, e);
         if (i % 10 == 0) {
             const LARGE_INTEGER before = now();
             SetWindowTextA(label, (i & 1) ? "12.34" : "43.21");
-            write.us.push_back(elapsedUs(before, now()));
+            add("label_settext_drawn", before, now());
         }
     }
     if (sink == 0)
         std::puts("(no output)");
-    for (Samples* s : {&bounded, &length, &full, &position, &write})
-        g_results.push_back(std::move(*s));
 }
 
 bool prepare(HWND dialog)
@@ -325,7 +271,7 @@ bool prepare(HWND dialog)
         g_failure = "the window has no password fields";
         return false;
     }
-    installOuterProbes();
+    setOuterProbes(true);
     const std::string text(typrova::kMaxKeys, 'a');
     for (const FieldProbe& probe : g_probes)
         SetWindowTextA(probe.field, text.c_str());
@@ -346,74 +292,58 @@ bool prepare(HWND dialog)
     return true;
 }
 
-void finish(HWND dialog)
+void measure(HWND dialog)
 {
-    removeOuterProbes();
-    EndDialog(dialog, IDOK);
-}
-
-void CALLBACK measure(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    KillTimer(nullptr, timer);
-    const HWND dialog = g_dialog->GetSafeHwnd();
-    if (!prepare(dialog)) {
-        finish(dialog);
-        return;
-    }
-    KeyFigures warmUp, plain, old;
-    timeKeys(warmUp, dialog, 200);
+    timeKeys(dialog, 200, "");
+    g_results.clear(); // the warm-up is not reported
     // Blocks of the two ways of subclassing, alternated so that load changes hit both.
     const int blocks = 10;
     const int perBlock = std::max(1, g_releases / blocks);
     for (int block = 0; block < blocks; ++block) {
-        timeKeys(plain, dialog, perBlock);
+        timeKeys(dialog, perBlock, "");
         setOldSubclass(dialog, true);
-        timeKeys(old, dialog, perBlock);
+        timeKeys(dialog, perBlock, "_setwindowsubclass");
         setOldSubclass(dialog, false);
     }
-    keepAll(plain, "");
-    keepAll(old, "_setwindowsubclass");
-    g_results.push_back(timeCore(g_releases));
+    timeCore(g_releases);
     timeParts(dialog, std::max(1, g_releases / 2));
-    finish(dialog);
 }
 
-void marker(const char* name)
+void trace(HWND dialog)
 {
-    GlobalFindAtomA(name); // one server request whose name shows in a +server log
-}
-
-void CALLBACK trace(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    KillTimer(nullptr, timer);
-    const HWND dialog = g_dialog->GetSafeHwnd();
-    if (!prepare(dialog)) {
-        finish(dialog);
-        return;
-    }
     if (g_traceOld)
         setOldSubclass(dialog, true);
     UpdateWindow(dialog);
+    // The markers: one server request each, whose name shows in a +server log.
     for (int i = 0; i < g_releases; ++i) {
         const HWND field = g_probes[i & 1].field;
         SendMessageA(field, WM_KEYDOWN, VK_SHIFT, kShiftDown);
-        marker("key_cost:release+");
+        GlobalFindAtomA("key_cost:release+");
         SendMessageA(field, WM_KEYUP, VK_SHIFT, kShiftUp);
-        marker("key_cost:release-");
+        GlobalFindAtomA("key_cost:release-");
         UpdateWindow(dialog);
     }
     if (g_traceOld)
         setOldSubclass(dialog, false);
-    finish(dialog);
+}
+
+// Runs on the UI thread inside the dialog's modal loop, then ends the dialog.
+void CALLBACK run(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    const HWND dialog = g_dialog->GetSafeHwnd();
+    if (prepare(dialog))
+        g_trace ? trace(dialog) : measure(dialog);
+    setOuterProbes(false);
+    EndDialog(dialog, IDOK);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    TIMERPROC run = measure;
     if (argc > 2 && std::string(argv[1]) == "--trace") {
-        run = trace;
+        g_trace = true;
         g_releases = std::max(1, std::atoi(argv[2]));
         g_traceOld = argc > 3 && std::string(argv[3]) == "old";
     } else if (argc > 1) {
@@ -433,15 +363,13 @@ int main(int argc, char** argv)
     dialog.DoModal();
     app->m_pMainWnd = nullptr;
 
-    for (const Samples& s : g_results) {
-        if (s.us.empty())
-            continue;
-        std::printf("%s", s.name);
-        for (double us : s.us)
+    for (const auto& [name, samples] : g_results) {
+        std::printf("%s", name.c_str());
+        for (double us : samples)
             std::printf(" %.3f", us);
         std::printf("\n");
     }
-    if (!g_failure.empty() || (run == measure && g_results.empty())) {
+    if (!g_failure.empty() || (!g_trace && g_results.empty())) {
         std::fprintf(stderr, "key_cost: %s\n",
                      g_failure.empty() ? "the measurement did not run" : g_failure.c_str());
         return 1;

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,33 +24,19 @@ struct Target {
     std::vector<double> ms;
 };
 
-std::vector<std::string> split(const std::string& s, char separator)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = s.find(separator, start);
-        parts.push_back(s.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            return parts;
-        start = end + 1;
-    }
-}
-
+// "<exe>|<caption>[|<control id>=<text>...]"
 bool parseTarget(const std::string& argument, Target& target)
 {
-    const std::vector<std::string> parts = split(argument, '|');
-    if (parts.size() < 2 || parts[0].empty() || parts[1].empty())
-        return false;
-    target.exe = parts[0];
-    target.caption = parts[1];
-    for (std::size_t i = 2; i < parts.size(); ++i) {
-        const std::size_t eq = parts[i].find('=');
+    std::istringstream parts(argument);
+    std::getline(parts, target.exe, '|');
+    std::getline(parts, target.caption, '|');
+    for (std::string part; std::getline(parts, part, '|');) {
+        const std::size_t eq = part.find('=');
         if (eq == std::string::npos || eq == 0)
             return false;
-        target.texts.emplace_back(std::atoi(parts[i].substr(0, eq).c_str()), parts[i].substr(eq + 1));
+        target.texts.emplace_back(std::atoi(part.substr(0, eq).c_str()), part.substr(eq + 1));
     }
-    return true;
+    return !target.exe.empty() && !target.caption.empty();
 }
 
 // True once the window is visible, its thread answers, and every listed control shows its text.
