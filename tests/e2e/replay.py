@@ -4,10 +4,6 @@ the field's text length at the release) and asks the program's own scoring (scor
 from timing/) for the result box. No Wine; the one filing model of the end-to-end suites (through
 driver.py) and the accuracy benchmark, which turn injector send times into expected labels with
 it. Control identifiers are read from res/resource.h.
-
-    m = Model()
-    m.play(ENTERED, sent_events)        # KeyEvent-like objects: sent_ms, down, key
-    m.labels()                          # {control id: expected value or NaN (unknown)}
 """
 
 from __future__ import annotations
@@ -97,13 +93,6 @@ class Field:
     # an event it depends on was not sent by the injector (an X auto-repeat).
     interval_err: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
     pressed_err: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
-
-    def clear(self) -> None:
-        self.text, self.caret = "", 0
-        self.intervals = [0.0] * (MAX_KEYS + 1)
-        self.pressed = [0.0] * (MAX_KEYS + 1)
-        self.interval_err = [0.0] * (MAX_KEYS + 1)
-        self.pressed_err = [0.0] * (MAX_KEYS + 1)
 
 
 class Model:
@@ -206,7 +195,7 @@ class Model:
 
     def clear(self, fld: int) -> None:
         """The field's "Clear" button: text and table emptied, the clock untouched."""
-        self.fields[fld].clear()
+        self.fields[fld] = Field()
         self.evaluate()
 
     def set_slider(self, pos: int) -> None:
@@ -287,9 +276,7 @@ class Model:
             diff = abs(got - want)
             res.compared += 1
             res.values.append((cid, text, want))
-            if errs[cid] > 0.0:
-                res.max_loose_diff = max(res.max_loose_diff, diff)
-            else:
+            if errs[cid] == 0.0:
                 res.max_diff = max(res.max_diff, diff)
                 if diff <= tol_ms:
                     res.timed.append((cid, text, want))
@@ -299,30 +286,16 @@ class Model:
                 res.late.append((cid, text, want))
         return res
 
-    def scored_values(self) -> list[tuple[float, float]]:
-        """The (entered, re-entered) pairs the last evaluation scored, interval terms first per
-        key (the tables cannot have changed since: only a store or a clear changes them, and
-        both re-evaluate). Empty when the last evaluation scored nothing."""
-        e, r = self.fields[ENTERED], self.fields[REENTERED]
-        if self.eval_n is None:
-            return []
-        return _pairs(self.eval_n, e.intervals, e.pressed, r.intervals, r.pressed)
-
 
 @dataclass
 class Comparison:
     compared: int = 0          # values checked against a timing
     skipped: int = 0           # values that depend on an unknown gap
     max_diff: float = 0.0      # largest |shown - expected| over injector-timed values
-    max_loose_diff: float = 0.0  # the same over values that depend on an auto-repeat
     bad: list = field(default_factory=list)   # (label id, shown text, expected): wrong
     late: list = field(default_factory=list)  # the same, off by a plausible delivery delay
     values: list = field(default_factory=list)  # the same, every value compared with a timing
     timed: list = field(default_factory=list)   # the same, injector-timed and within tolerance
-
-    @property
-    def ok(self) -> bool:
-        return not self.bad and not self.late
 
     def describe(self) -> str:
         rows = [f"  label {cid}: shown {text!r}, expected {want:.3f}{' (late?)' if late else ''}"
@@ -420,36 +393,21 @@ def similarity_bounds(pairs: Sequence[tuple[float, float]], err_ms: float) -> tu
     """Smallest and largest similarity when every value may be off by up to err_ms."""
     if any(math.isnan(v) for pair in pairs for v in pair):
         return math.nan, math.nan
-    lo = [_extreme_pair(a, b, err_ms, worst=True) for a, b in pairs]
-    hi = [_extreme_pair(a, b, err_ms, worst=False) for a, b in pairs]
-    return _bound_scores(lo, hi)
-
-
-def _bound_scores(lo_pairs, hi_pairs) -> tuple[float, float]:
-    results = []
-    for pairs in (lo_pairs, hi_pairs):
-        n, *tables = _tables(pairs)
-        results.append((0, "k" * n, "k" * n, *tables))
-    lo, hi = (r[2] / 100.0 for r in score_tables(results))
+    queries = []
+    for worst in (True, False):
+        n, *tables = _tables([_extreme_pair(a, b, err_ms, worst) for a, b in pairs])
+        queries.append((0, "k" * n, "k" * n, *tables))
+    lo, hi = (r[2] / 100.0 for r in score_tables(queries))
     return lo, hi
 
 
 def score_bounds_from_labels(n: int, shown: dict[int, float]) -> tuple[float, float]:
     """Range of the similarity the program must compute from the values its own table shows.
-    The labels are rounded to 0.01 ms, so each value may be off by 0.005; two values shown as
-    0.00 may be tiny positives, which add a perfect pair or nothing."""
-    def table(fld: int) -> tuple[list, list]:
-        values = {"interval": [0.0] * (MAX_KEYS + 1), "pressed": [0.0] * (MAX_KEYS + 1)}
+    The labels are rounded to 0.01 ms, so each value may be off by 0.005; a value shown as
+    0.00 is a slot that was not stored (two key events are milliseconds apart, never 5 us)."""
+    tables = {(fld, kind): [0.0] * (MAX_KEYS + 1) for fld in (ENTERED, REENTERED)
+              for kind in ("interval", "pressed")}
+    for fld in (ENTERED, REENTERED):
         for cid, kind, k in grid(fld):
-            values[kind][k] = shown[cid]
-        return values["interval"], values["pressed"]
-    (ie, pe), (ir, pr) = table(ENTERED), table(REENTERED)
-    lo, hi = [], []
-    for a, b in _pairs(n, ie, pe, ir, pr):
-        if a <= 0.0 and b <= 0.0:
-            lo.append((0.0, 0.0))
-            hi.append((0.001, 0.001))
-            continue
-        lo.append(_extreme_pair(a, b, 0.005, worst=True))
-        hi.append(_extreme_pair(a, b, 0.005, worst=False))
-    return _bound_scores(lo, hi)
+            tables[fld, kind][k] = shown[cid]
+    return similarity_bounds(_pairs(n, *tables.values()), 0.005)

@@ -99,12 +99,11 @@ class RealTypist(driver.Window):
         for fld, code, typing in zip((ENTERED, REENTERED), "ER", typings):
             script = driver.warm_up() + [KeyEvent(START_MS + t, down, X_KEYS.get(key, key))
                                          for t, down, key, _ in typing]
-            shown, cmp = self.type_and_check(fld, script, clear_first=True)
+            shown, _ = self.type_and_check(fld, script, clear_first=True)
             sent = self.last_sent[2:]      # the warm-up files nothing
             tool_lines += event_lines(code, [(e.sent_ms, e.down, typed)
                                              for e, (_, _, _, typed) in zip(sent, typing)])
         self.assertEqual((shown[ENTERED], shown[REENTERED]), (".tie5roanl", ".tie5roanl"))
-        self.check_result(shown, cmp)
         # The tool files the same send times as the model does (the first event of each field's
         # run aside: the model does not trust its time).
         tables, sent_score = tool_result(tool_lines)
