@@ -268,7 +268,8 @@ class Window(unittest.TestCase):
             self.assertEqual(verdict, "FAILED")
         else:
             self.assertIn(verdict, ("OK", "FAILED"))
-        print(f"\nscore {score} (model {m.score_text}), verdict {verdict}", file=sys.stderr)
+        print(f"\nscore {score} [{100 * lo:.3f}, {100 * hi:.3f}], verdict {verdict}",
+              file=sys.stderr)
 
 
 # What a case class needs unless it says otherwise in a `needs` attribute: the injector, Wine

@@ -66,8 +66,6 @@ class Hostile(driver.Window):
     def check_window(self, case: str) -> dict[int, str]:
         """The window as the replay has it (driver.Window.check_window); memory grown by no
         more than the limit since the case began."""
-        self.assertNotEqual(self.model.verdict, "?", f"{case}: the replay cannot predict the "
-                                                     "result; the case is built wrong")
         shown, cmp = super().check_window(case)
         rss_after = harness.rss_kb(self.app.pid)
         growth = rss_after - self.rss_before
@@ -98,7 +96,7 @@ class Hostile(driver.Window):
             return KEY, field[0]
         self.feed(sent, route)
         self.assertEqual(self.model.fields[REENTERED].text, word + "h")
-        self.assertIn(self.model.verdict, ("OK", "FAILED"))
+        self.assertIsNotNone(self.model.eval_n, "the two texts differ")
         before = self.check_window("16th character in the second field")
 
         # The 16th character of the first field: a click at the field's right end puts the

@@ -218,19 +218,24 @@ class ModelChecks(unittest.TestCase):
         self.assertTrue(math.isnan(labels[replay.pressed_label(ENTERED, 1)]))
         self.assertEqual(labels[replay.pressed_label(ENTERED, 2)], 40)
         self.assertEqual(labels[replay.interval_label(ENTERED, 2)], 30)
+        shown = {cid: "0.00" if math.isnan(v) else f"{v:.2f}" for cid, v in labels.items()}
+        self.assertFalse(m.compare(shown, 3.0, 100.0).bad)
+        shown[replay.pressed_label(ENTERED, 2)] = "nan"     # a label no comparison holds
+        self.assertEqual(len(m.compare(shown, 3.0, 100.0).bad), 1)
 
     def test_result_box_follows_the_slider_of_the_last_evaluation(self):
         m = replay.Model()
         m.stamp(-100)
         self.play(m, ENTERED, [(0, "down", "a"), (80, "up", "a")])
-        self.assertEqual((m.score_text, m.verdict), ("0.00", "Enter text"))
+        self.assertIsNone(m.eval_n)
         self.play(m, REENTERED, [(200, "down", "a"), (300, "up", "a")])
-        # Pressed 80 against 100: a mismatch of 20 over a mean of 90.
-        self.assertEqual((m.score_text, m.verdict), ("77.78", "OK"))
+        self.assertEqual((m.eval_n, m.eval_threshold), (1, 50.0))
         m.set_slider(9000)
-        self.assertEqual(m.verdict, "OK", "a slider move alone changes no verdict")
+        self.assertEqual(m.eval_threshold, 50.0, "a slider move alone changes no verdict")
         m.evaluate()
-        self.assertEqual(m.verdict, "FAILED")
+        self.assertEqual(m.eval_threshold, 90.0)
+        # Pressed 80 against 100: a mismatch of 20 over a mean of 90.
+        self.assertAlmostEqual(replay.similarity_bounds([(80.0, 100.0)], 0.0)[0], 7 / 9)
 
     def test_score_bounds_hold_every_table_within_the_error(self):
         rng = random.Random(7)
@@ -239,12 +244,12 @@ class ModelChecks(unittest.TestCase):
                       round(rng.uniform(5, 300), 2)) for _ in range(rng.randint(1, 9))]
             err = rng.choice([0.005, 3.0])
             lo, hi = replay.similarity_bounds(pairs, err)
-            self.assertEqual(replay.similarity_bounds(pairs, 0.0), (replay.similarity(
-                *replay._tables(pairs)),) * 2)
+            self.assertEqual(replay.similarity_bounds(pairs, 0.0),
+                             (replay.similarities([replay._tables(pairs)])[0],) * 2)
             for _ in range(5):
                 moved = [tuple(v and max(v + rng.uniform(-err, err), 0.0) for v in p)
                          for p in pairs]
-                self.assertTrue(lo <= replay.similarity(*replay._tables(moved)) <= hi,
+                self.assertTrue(lo <= replay.similarities([replay._tables(moved)])[0] <= hi,
                                 (pairs, moved, err))
 
 
