@@ -6,6 +6,7 @@ model (replay.Model) under one late-delivery policy (Misses); suite_main() is ev
 from __future__ import annotations
 
 import argparse
+import random
 import sys
 import time
 import unittest
@@ -57,6 +58,43 @@ def taps(keys: Sequence[str], start_ms: float, hold_ms: float = 50.0,
          gap_ms: float = 110.0) -> list[KeyEvent]:
     """harness.keystrokes at the suites' pace."""
     return harness.keystrokes(keys, start_ms, hold_ms, gap_ms)
+
+
+def human_typing(word: str, seed: int, start_ms: float = 400.0, tempo: float = 1.0,
+                 overlap_at: int = 3, min_gap_ms: float = 15.0) -> list[KeyEvent]:
+    """Key events that type word (a "\\b" in it is BackSpace) like a person: holds of 40-200
+    ms, pauses of 30-400 ms, a capital letter with Shift (pressed before, released after the
+    letter), one overlap (key overlap_at+1 down while key overlap_at is down), after warm_up().
+    Every two events are at least min_gap_ms apart, so delivery jitter cannot reorder them."""
+    rng = random.Random(seed)
+    ev = warm_up()
+    t = start_ms
+    for i, ch in enumerate(word):
+        hold = rng.uniform(40, 200) * tempo
+        key = "BackSpace" if ch == "\b" else ch.lower()
+        if ch.isupper():
+            ev.append(KeyEvent(t, True, "Shift_L"))
+            t += rng.uniform(40, 90)
+            ev += [KeyEvent(t, True, key), KeyEvent(t + hold, False, key)]
+            ev.append(KeyEvent(t + hold + rng.uniform(30, 70), False, "Shift_L"))
+            t = ev[-1].at_ms + rng.uniform(30, 400) * tempo
+        elif i == overlap_at:
+            nxt = word[i + 1].lower()
+            nxt_hold = rng.uniform(60, 150) * tempo
+            down_next = t + hold - rng.uniform(25, 45)     # next key goes down first ...
+            ev += [KeyEvent(t, True, key), KeyEvent(down_next, True, nxt),
+                   KeyEvent(t + hold, False, key),         # ... then this one comes up
+                   KeyEvent(down_next + nxt_hold, False, nxt)]
+            t = down_next + nxt_hold + rng.uniform(30, 400) * tempo
+        elif i == overlap_at + 1:
+            continue
+        else:
+            ev += [KeyEvent(t, True, key), KeyEvent(t + hold, False, key)]
+            t += hold + rng.uniform(30, 400) * tempo
+    ev.sort(key=lambda e: e.at_ms)
+    for a, b in zip(ev, ev[1:]):
+        assert b.at_ms - a.at_ms >= min_gap_ms, (a, b)
+    return ev
 
 
 class Misses:

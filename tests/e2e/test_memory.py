@@ -3,14 +3,9 @@ capitals and digits is typed by the key injector into the first field, Tab, the 
 second, then both "Clear" buttons are pressed; the program's memory is read from outside
 (/proc/PID/mem of its Wine process) at each step. While the password is in the fields the
 only copies allowed are the edit controls' own UTF-16 buffers (no ANSI copy at all); after
-both "Clear" no copy and no long piece of one may be left. Exits 77 (skipped) when a tool or
-the program is not built.
-
-    python3 tests/e2e/test_memory.py [--injector P] [--winprobe P] [--app P] [-v]
-
-The fields' texts are never read through the probe: a cross-process WM_GETTEXT makes the
-program copy the text into a reply buffer of its own, which would be a copy this test put
-there itself.
+both "Clear" no copy and no long piece of one may be left. The fields' texts are never read
+through the probe: a cross-process WM_GETTEXT makes the program copy the text into a reply
+buffer of its own, which would be a copy this test put there itself.
 """
 
 from __future__ import annotations

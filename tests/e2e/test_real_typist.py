@@ -1,12 +1,10 @@
 """End-to-end check of the verdict tool against the real window: two typings of one person from
 each data set (touch screen; physical keyboard, where keys overlap) are played with real X key
-events into Typrova.exe under Wine, one into each field. The window is held against the filing model (driver.py: every label within
-the tolerance of the injector's send times under the late-delivery policy, the score the
-formula over the shown tables, the verdict that score against the threshold), and the model
-against typist_verdicts, the native tool that files the data set for the verdict rates: the
-tool's tables from the same send times must equal the model's to the last printed digit. The
-data set's own times give a third score, printed for comparison only. Exits 77 (skipped) when a
-tool, the program or the data set is missing.
+events into Typrova.exe under Wine, one into each field. The window is held against the
+filing model (driver.py), and the model against typist_verdicts, the native tool that files the
+data set for the verdict rates: the tool's tables from the same send times must equal the
+model's to the last printed digit. The data set's own times give a third score, printed for
+comparison only.
 
     python3 tests/e2e/test_real_typist.py --verdict-tool build/native/bench/typist_verdicts
         [--injector P] [--winprobe P] [--app P] [--data DIR]

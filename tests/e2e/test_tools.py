@@ -157,18 +157,5 @@ class WineExecAlone(unittest.TestCase):
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
 
 
-class Closing(WithSession):
-    """Runs last in its own session: the dialog ends by its Close button and by WM_CLOSE."""
-
-    def test_close_button_and_wm_close_end_the_program(self):
-        s = self.session
-        s.click_button(CAPTION, CLOSE)
-        self.assertEqual(s.wait_exit(self.app), 0)
-        app = s.launch(OPTIONS.app, CAPTION)
-        self.assertEqual(s.focused_id(CAPTION), FIELD)
-        self.assertEqual(s.close(app), 0)
-        self.assertEqual(s.probe("wait", CAPTION, "0", check=False).returncode, 1)
-
-
 if __name__ == "__main__":
     sys.exit(driver.suite_main(default_app=REPO / "build/win64/bench/minimal_dialog.exe"))

@@ -22,45 +22,6 @@ from replay import ENTERED, REENTERED  # noqa: E402
 PASSWORD = "Rhythm7x"
 
 
-def human_typing(word: str, seed: int, start_ms: float = 400.0, tempo: float = 1.0,
-                 overlap_at: int = 3) -> list[KeyEvent]:
-    """Key events that type word like a person: holds of 40-200 ms, pauses of 30-400 ms, a
-    capital letter with Shift (pressed before, released after the letter) and one overlap
-    (key overlap_at+1 pressed while key overlap_at is still down). Every two events are at
-    least 15 ms apart, so small delivery jitter cannot reorder them. The script opens with a
-    Shift tap into the still-empty field: it warms up Wine's keyboard path (the first key after
-    the focus changes is often late) and, at length 0, stores nothing."""
-    rng = random.Random(seed)
-    ev = driver.warm_up()
-    t = start_ms
-    for i, ch in enumerate(word):
-        hold = rng.uniform(40, 200) * tempo
-        key = ch.lower()
-        if ch.isupper():
-            ev.append(KeyEvent(t, True, "Shift_L"))
-            t += rng.uniform(40, 90)
-            ev += [KeyEvent(t, True, key), KeyEvent(t + hold, False, key)]
-            ev.append(KeyEvent(t + hold + rng.uniform(30, 70), False, "Shift_L"))
-            t = ev[-1].at_ms + rng.uniform(30, 400) * tempo
-        elif i == overlap_at:
-            nxt = word[i + 1].lower()
-            nxt_hold = rng.uniform(60, 150) * tempo
-            down_next = t + hold - rng.uniform(25, 45)     # next key goes down first ...
-            ev += [KeyEvent(t, True, key), KeyEvent(down_next, True, nxt),
-                   KeyEvent(t + hold, False, key),         # ... then this one comes up
-                   KeyEvent(down_next + nxt_hold, False, nxt)]
-            t = down_next + nxt_hold + rng.uniform(30, 400) * tempo
-        elif i == overlap_at + 1:
-            continue
-        else:
-            ev += [KeyEvent(t, True, key), KeyEvent(t + hold, False, key)]
-            t += hold + rng.uniform(30, 400) * tempo
-    ev.sort(key=lambda e: e.at_ms)
-    for a, b in zip(ev, ev[1:]):
-        assert b.at_ms - a.at_ms >= 15, (a, b)
-    return ev
-
-
 class TypingSession(driver.Window):
     """One program for the whole class; the steps run in the order of their names."""
 
@@ -74,7 +35,7 @@ class TypingSession(driver.Window):
                           shown[replay.THRESHOLD_LABEL]), ("0.00", "Enter text", "50.00"))
 
     def test_2_entered_table(self):
-        shown, cmp = self.type_and_check(ENTERED, human_typing(PASSWORD, seed=11),
+        shown, cmp = self.type_and_check(ENTERED, driver.human_typing(PASSWORD, seed=11),
                                          clear_first=True)
         self.assertEqual(shown[ENTERED], PASSWORD)
         # Slot 1 holds Shift's release (after the capital R): r-up to Shift-up as Pressed.
@@ -86,8 +47,8 @@ class TypingSession(driver.Window):
 
     def test_3_reentered_table_score_and_verdict(self):
         # The same rhythm, 8 % slower: a similar typing that should pass at 50.00.
-        shown, _ = self.type_and_check(REENTERED, human_typing(PASSWORD, seed=11, tempo=1.08),
-                                         clear_first=True)
+        typing = driver.human_typing(PASSWORD, seed=11, tempo=1.08)
+        shown, _ = self.type_and_check(REENTERED, typing, clear_first=True)
         self.assertEqual(shown[replay.VERDICT_LABEL], "OK")
 
     def test_4_slider_moves_only_the_threshold(self):
