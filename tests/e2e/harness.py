@@ -449,21 +449,15 @@ def raise_session_priority(session: "Session", programs: Sequence["Program"] = (
             if Path(f"/proc/{pid}/comm").read_text().startswith("wineserver"):
                 pids.add(pid)
     changed = 0
-    for pid in pids:
+    for tid in (int(t.name) for pid in pids for t in Path(f"/proc/{pid}/task").glob("*")):
         try:
-            tids = [int(t.name) for t in Path(f"/proc/{pid}/task").iterdir()]
+            os.sched_setscheduler(tid, os.SCHED_RR, os.sched_param(rt_priority))
         except OSError:
-            continue
-        for tid in tids:
             try:
-                os.sched_setscheduler(tid, os.SCHED_RR, os.sched_param(rt_priority))
-                changed += 1
+                os.setpriority(os.PRIO_PROCESS, tid, -10)
             except OSError:
-                try:
-                    os.setpriority(os.PRIO_PROCESS, tid, -10)
-                    changed += 1
-                except OSError:
-                    pass
+                continue            # the thread has ended, or neither is permitted
+        changed += 1
     return changed
 
 
