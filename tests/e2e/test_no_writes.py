@@ -33,8 +33,8 @@ import harness  # noqa: E402
 import replay  # noqa: E402
 from driver import CAPTION, OPTIONS, REPO  # noqa: E402
 from harness import KeyEvent  # noqa: E402
-
 from replay import ENTERED, REENTERED  # noqa: E402
+
 REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
 HASH_LIMIT = 4 << 20   # files up to this size are compared by content, larger ones by size+mtime
 
