@@ -54,12 +54,6 @@ def warm_up() -> list[KeyEvent]:
     return [KeyEvent(50, True, "Shift_L"), KeyEvent(130, False, "Shift_L")]
 
 
-def taps(keys: Sequence[str], start_ms: float, hold_ms: float = 50.0,
-         gap_ms: float = 110.0) -> list[KeyEvent]:
-    """harness.keystrokes at the suites' pace."""
-    return harness.keystrokes(keys, start_ms, hold_ms, gap_ms)
-
-
 def human_typing(word: str, seed: int, start_ms: float = 400.0, tempo: float = 1.0,
                  overlap_at: int = 3, min_gap_ms: float = 15.0) -> list[KeyEvent]:
     """Key events that type word (a "\\b" in it is BackSpace) like a person: holds of 40-200

@@ -62,8 +62,8 @@ class Program:
         return self.proc.pid
 
 
-def keystrokes(keys: Sequence[str], start_ms: float = 100.0, hold_ms: float = 80.0,
-               gap_ms: float = 150.0) -> list[KeyEvent]:
+def keystrokes(keys: Sequence[str], start_ms: float, hold_ms: float = 50.0,
+               gap_ms: float = 110.0) -> list[KeyEvent]:
     """Press and release each key in turn: key i goes down at start + i * gap and up hold_ms
     later. Keys are X keysym names ("a", "Shift_L", "BackSpace"). With hold >= gap the keys
     overlap, as in fast real typing."""

@@ -18,8 +18,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import driver  # noqa: E402
 import harness  # noqa: E402
 import replay  # noqa: E402
-from driver import CAPTION, taps, warm_up  # noqa: E402
-from harness import KeyEvent  # noqa: E402
+from driver import CAPTION, warm_up  # noqa: E402
+from harness import KeyEvent, keystrokes  # noqa: E402
 from replay import ENTERED, REENTERED  # noqa: E402
 
 ABOUT_CAPTION = "About Typrova"
@@ -82,10 +82,10 @@ class Hostile(driver.Window):
         s = self.session
         word = "qwertyuiopasdfg"
         s.focus_field(CAPTION, ENTERED)
-        first = taps(word, 300)
+        first = keystrokes(word, 300)
         t = first[-1].at_ms + 100
         tab = [KeyEvent(t, True, "Tab"), KeyEvent(t + 60, False, "Tab")]
-        second = taps(word + "h", t + 200, hold_ms=55)
+        second = keystrokes(word + "h", t + 200, hold_ms=55)
         sent = self.play(warm_up() + first + tab + second)
         field = [ENTERED]
 
@@ -107,7 +107,7 @@ class Hostile(driver.Window):
         s.wait_focus(CAPTION, ENTERED)
         self.model.fields[ENTERED].caret = len(word)
         # No Shift warm-up here: its release would file slot 15 again.
-        sent = self.play(taps("h", 300))
+        sent = self.play(keystrokes("h", 300))
         self.feed(sent, lambda e: (KEY, ENTERED))
         after = self.check_window("16th character in the first field")
         self.assertEqual({k: v for k, v in after.items() if k != ENTERED},
@@ -121,8 +121,8 @@ class Hostile(driver.Window):
         s = self.session
         self.clear_both()
         s.focus_field(CAPTION, ENTERED)
-        about_keys = taps("qwe", 3000)
-        events = warm_up() + taps("x", 400) + about_keys + taps("z", 6500)
+        about_keys = keystrokes("qwe", 3000)
+        events = warm_up() + keystrokes("x", 400) + about_keys + keystrokes("z", 6500)
         times = {}
 
         def about_box() -> None:
@@ -158,7 +158,7 @@ class Hostile(driver.Window):
         s = self.session
         s.focus_field(CAPTION, REENTERED)
         t = 400.0
-        events = warm_up() + taps("b", t)
+        events = warm_up() + keystrokes("b", t)
         t += 300
         for combo in (["q"], ["Shift_L", "k"]):
             events.append(KeyEvent(t, True, "Alt_L"))
@@ -171,8 +171,8 @@ class Hostile(driver.Window):
                 t += 40
             events.append(KeyEvent(t, False, "Alt_L"))
             t += 300
-        events += taps(["F10", "F10"], t, gap_ms=300)
-        events += taps("c", t + 900)
+        events += keystrokes(["F10", "F10"], t, gap_ms=300)
+        events += keystrokes("c", t + 900)
         sent = self.play(events)
         alt = [False]
 
@@ -231,7 +231,7 @@ class Hostile(driver.Window):
         s.probe("clip", "100000")
         ctrl_v = [KeyEvent(300, True, "Control_L"), KeyEvent(350, True, "v"),
                   KeyEvent(400, False, "v"), KeyEvent(450, False, "Control_L")]
-        sent = self.play(warm_up() + ctrl_v + taps("abc", 700))
+        sent = self.play(warm_up() + ctrl_v + keystrokes("abc", 700))
         clip = "".join(chr(ord("a") + i % 26) for i in range(100000))
 
         def route(e: KeyEvent) -> tuple[str, int]:
@@ -251,7 +251,7 @@ class Hostile(driver.Window):
 
         # The other field still times and files every key, and the texts differ.
         s.focus_field(CAPTION, REENTERED)
-        sent = self.play(warm_up() + taps("abc", 300))
+        sent = self.play(warm_up() + keystrokes("abc", 300))
         self.feed(sent, lambda e: (KEY, REENTERED))
         self.check_window("typing after the paste")
 

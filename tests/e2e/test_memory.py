@@ -41,21 +41,6 @@ def make_password(rng: random.Random) -> str:
             return "".join(chars)
 
 
-def typing(text: str, start_ms: float) -> tuple[list[KeyEvent], float]:
-    """Each character pressed for 50 ms, 110 ms apart; Shift around each capital."""
-    ev, t = [], start_ms
-    for ch in text:
-        key = ch.lower()
-        if ch.isupper():
-            ev += [KeyEvent(t, True, "Shift_L"), KeyEvent(t + 25, True, key),
-                   KeyEvent(t + 75, False, key), KeyEvent(t + 95, False, "Shift_L")]
-            t += 140
-        else:
-            ev += [KeyEvent(t, True, key), KeyEvent(t + 50, False, key)]
-            t += 110
-    return ev, t
-
-
 def needles(password: str) -> dict[str, bytes]:
     out = {f"{form} copy": data for form, data in memscan.encodings(password).items()}
     starts = sorted(set(range(0, len(password) - PIECE + 1, STRIDE)) | {len(password) - PIECE})
@@ -93,8 +78,10 @@ class NoPasswordLeftBehind(driver.Window):
         self.assertGreater(before.bytes_read, 1 << 20)
 
         self.focus(ENTERED)
-        first, t = typing(password, 300)
-        second, _ = typing(password, t + 300)
+        # No overlap: any password then types in order (driver.human_typing); one warm-up.
+        first = driver.human_typing(password, seed, overlap_at=LENGTH)
+        t = first[-1].at_ms
+        second = driver.human_typing(password, seed, start_ms=t + 300, overlap_at=LENGTH)[2:]
         self.play(first + [KeyEvent(t + 50, True, "Tab"), KeyEvent(t + 110, False, "Tab")] + second)
         # Equal texts give a verdict; the Tab moved the focus to the second field.
         verdict = session.text(CAPTION, replay.VERDICT_LABEL)

@@ -14,6 +14,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import driver  # noqa: E402
+import harness  # noqa: E402
 import replay  # noqa: E402
 from driver import CAPTION  # noqa: E402
 from harness import KeyEvent  # noqa: E402
@@ -72,9 +73,9 @@ class TypingSession(driver.Window):
 
     def test_5_next_stored_release_uses_the_new_threshold(self):
         # A caret move stores the slot of the unchanged length (8) in the Entered table and
-        # re-evaluates against the threshold now at 100.00.
-        # Repeating it only stores slot 8 again.
-        shown, _ = self.type_and_check(ENTERED, driver.warm_up() + driver.taps(["Left"], 300))
+        # re-evaluates against the threshold now at 100.00. Repeating it only stores slot 8 again.
+        left = driver.warm_up() + harness.keystrokes(["Left"], 300)
+        shown, _ = self.type_and_check(ENTERED, left)
         self.assertLess(float(shown[replay.SCORE_LABEL]), 100.0)
         self.assertEqual(shown[replay.VERDICT_LABEL], "FAILED")
 
@@ -92,7 +93,7 @@ class TypingSession(driver.Window):
         self.assertEqual(shown[REENTERED], "")
 
         # Typing works again after clicking back into a field.
-        shown, cmp = self.type_and_check(ENTERED, driver.warm_up() + driver.taps("abc", 300),
+        shown, cmp = self.type_and_check(ENTERED, driver.warm_up() + harness.keystrokes("abc", 300),
                                          clear_first=True)
         self.assertEqual(shown[ENTERED], "abc")
         self.assertEqual(cmp.compared, 5)
