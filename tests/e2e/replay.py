@@ -1,13 +1,10 @@
 """What Typrova's window should show after a stream of key events: replays the events through
 the program's timing rules (one clock shared by both fields, gap and previous gap, the slot is
-the field's text length at the release) and asks the program's own scoring (score_tool, built
-from timing/) for the result box. No Wine; the one filing model of the end-to-end suites (through
-driver.py) and the accuracy benchmark, which turn injector send times into expected labels with
-it. Control identifiers are read from res/resource.h.
-
-    m = Model()
-    m.play(ENTERED, sent_events)        # KeyEvent-like objects: sent_ms, down, key
-    m.labels()                          # {control id: expected value or NaN (unknown)}
+the field's text length at the release), and bounds the score the program may show for the
+tables it shows, with the program's own scoring (score_tool, built from timing/). No Wine; the
+one filing model of the end-to-end suites (through driver.py) and the accuracy benchmark, which
+turn injector send times into expected labels with it. Control identifiers are read from
+res/resource.h.
 """
 
 from __future__ import annotations
@@ -98,13 +95,6 @@ class Field:
     interval_err: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
     pressed_err: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
 
-    def clear(self) -> None:
-        self.text, self.caret = "", 0
-        self.intervals = [0.0] * (MAX_KEYS + 1)
-        self.pressed = [0.0] * (MAX_KEYS + 1)
-        self.interval_err = [0.0] * (MAX_KEYS + 1)
-        self.pressed_err = [0.0] * (MAX_KEYS + 1)
-
 
 class Model:
     """The window's state as the program should hold it.
@@ -129,8 +119,7 @@ class Model:
         self.caps = False                         # Caps Lock, toggled by its key presses
         self.threshold_pos = threshold_pos        # the slider's position now
         self.eval_n: Optional[int] = None         # text length scored by the last evaluation
-        self._query: Optional[tuple] = None       # what the last evaluation scored
-        self._result: Optional[tuple[str, str, Optional[float]]] = None
+        self.eval_threshold = threshold_pos / 100.0   # the threshold (%) it compared with
         self.stores = 0
 
     # --- input ----------------------------------------------------------------------------
@@ -206,7 +195,7 @@ class Model:
 
     def clear(self, fld: int) -> None:
         """The field's "Clear" button: text and table emptied, the clock untouched."""
-        self.fields[fld].clear()
+        self.fields[fld] = Field()
         self.evaluate()
 
     def set_slider(self, pos: int) -> None:
@@ -216,41 +205,11 @@ class Model:
     # --- output ---------------------------------------------------------------------------
 
     def evaluate(self) -> None:
-        """A key release that stored, or a clear: the result box is worked out again, with
-        the slider where it is now. The score itself is asked for when first read."""
+        """A key release that stored, or a clear: the result box is worked out again (scored
+        when the texts are equal and not empty), with the slider where it is now."""
         e, r = self.fields[ENTERED], self.fields[REENTERED]
-        self._result = None
-        if not e.text or e.text != r.text:
-            self.eval_n, self._query = None, None
-            return
-        self.eval_n = len(e.text)
-        self._query = (self.threshold_pos, e.text, r.text, list(e.intervals), list(e.pressed),
-                       list(r.intervals), list(r.pressed))
-
-    def _evaluation(self) -> tuple[str, str, Optional[float]]:
-        if self._result is None:
-            if self._query is None:
-                self._result = ("0.00", "Enter text", None)
-            elif any(math.isnan(v) for pair in _pairs(self.eval_n, *self._query[3:])
-                     for v in pair):
-                # A value the score reads is unknown: the result cannot be predicted.
-                self._result = ("?", "?", math.nan)
-            else:
-                self._result = score_tables([self._query])[0]
-        return self._result
-
-    @property
-    def score_text(self) -> str:
-        return self._evaluation()[0]
-
-    @property
-    def verdict(self) -> str:
-        return self._evaluation()[1]
-
-    @property
-    def eval_threshold(self) -> float:
-        """The threshold (percent) the last evaluation compared the score with."""
-        return (self._query[0] if self._query else self.threshold_pos) / 100.0
+        self.eval_n = len(e.text) if e.text and e.text == r.text else None
+        self.eval_threshold = self.threshold_pos / 100.0
 
     def labels(self) -> dict[int, float]:
         """Expected value of all 58 value labels (NaN: not predictable from the events)."""
@@ -275,6 +234,8 @@ class Model:
             try:
                 got = float(text)
             except ValueError:
+                got = math.nan
+            if not math.isfinite(got):       # "nan" would pass every comparison below
                 res.bad.append((cid, text, want))
                 continue
             if math.isnan(want):
@@ -287,9 +248,7 @@ class Model:
             diff = abs(got - want)
             res.compared += 1
             res.values.append((cid, text, want))
-            if errs[cid] > 0.0:
-                res.max_loose_diff = max(res.max_loose_diff, diff)
-            else:
+            if errs[cid] == 0.0:
                 res.max_diff = max(res.max_diff, diff)
                 if diff <= tol_ms:
                     res.timed.append((cid, text, want))
@@ -299,30 +258,16 @@ class Model:
                 res.late.append((cid, text, want))
         return res
 
-    def scored_values(self) -> list[tuple[float, float]]:
-        """The (entered, re-entered) pairs the last evaluation scored, interval terms first per
-        key (the tables cannot have changed since: only a store or a clear changes them, and
-        both re-evaluate). Empty when the last evaluation scored nothing."""
-        e, r = self.fields[ENTERED], self.fields[REENTERED]
-        if self.eval_n is None:
-            return []
-        return _pairs(self.eval_n, e.intervals, e.pressed, r.intervals, r.pressed)
-
 
 @dataclass
 class Comparison:
     compared: int = 0          # values checked against a timing
     skipped: int = 0           # values that depend on an unknown gap
     max_diff: float = 0.0      # largest |shown - expected| over injector-timed values
-    max_loose_diff: float = 0.0  # the same over values that depend on an auto-repeat
     bad: list = field(default_factory=list)   # (label id, shown text, expected): wrong
     late: list = field(default_factory=list)  # the same, off by a plausible delivery delay
     values: list = field(default_factory=list)  # the same, every value compared with a timing
     timed: list = field(default_factory=list)   # the same, injector-timed and within tolerance
-
-    @property
-    def ok(self) -> bool:
-        return not self.bad and not self.late
 
     def describe(self) -> str:
         rows = [f"  label {cid}: shown {text!r}, expected {want:.3f}{' (late?)' if late else ''}"
@@ -355,33 +300,21 @@ def _tables(pairs: Sequence[tuple[float, float]]) -> tuple[int, list, list, list
     return n, ie, pe, ir, pr
 
 
-def score_tables(queries: Sequence[tuple]) -> list[tuple[str, str, Optional[float]]]:
-    """The result box for each query (slider position, entered text, re-entered text, entered
-    intervals, entered pressed, re-entered intervals, re-entered pressed; 16 values each) as
-    the program's own code works it out: (score text, verdict, unrounded percentage or None
-    when the texts are not scored)."""
+def similarities(queries: Sequence[tuple]) -> list[float]:
+    """Similarity in [0, 1] for each (n, entered intervals, entered pressed, re-entered
+    intervals, re-entered pressed; 16 values each) over keys 1..n, as the program's own code
+    works it out; NaN when nothing is measured."""
     if not SCORE_TOOL.is_file():
         raise FileNotFoundError(f"score tool not built: {SCORE_TOOL} (build the native preset)")
     lines = []
-    for pos, text_e, text_r, *tables in queries:
-        lines += [str(pos), text_e, text_r] + [" ".join(repr(float(v)) for v in t) for t in tables]
+    for n, *tables in queries:
+        lines += ["0", "k" * n, "k" * n] + [" ".join(repr(float(v)) for v in t) for t in tables]
     r = subprocess.run([str(SCORE_TOOL)], input="\n".join(lines) + "\n", capture_output=True,
                        text=True, check=True, timeout=60)
-    out = []
-    for (_, text_e, text_r, *_), line in zip(queries, r.stdout.splitlines()):
-        score, verdict, percentage = line.split("\t")
-        out.append((score, verdict, float(percentage) if text_e and text_e == text_r else None))
+    out = [float(line.split("\t")[2]) / 100.0 for line in r.stdout.splitlines()]
     if len(out) != len(queries):
         raise RuntimeError(f"score tool answered {len(out)} of {len(queries)} queries")
     return out
-
-
-def similarity(n: int, ie: Sequence[float], pe: Sequence[float], ir: Sequence[float],
-               pr: Sequence[float]) -> float:
-    """Similarity in [0, 1] of two tables over keys 1..n, from the program's own code; NaN when
-    nothing is measured."""
-    text = "k" * n
-    return score_tables([(0, text, text, ie, pe, ir, pr)])[0][2] / 100.0
 
 
 def _extreme_pair(a: float, b: float, err: float, worst: bool) -> tuple[float, float]:
@@ -418,38 +351,18 @@ def _extreme_pair(a: float, b: float, err: float, worst: bool) -> tuple[float, f
 
 def similarity_bounds(pairs: Sequence[tuple[float, float]], err_ms: float) -> tuple[float, float]:
     """Smallest and largest similarity when every value may be off by up to err_ms."""
-    if any(math.isnan(v) for pair in pairs for v in pair):
-        return math.nan, math.nan
-    lo = [_extreme_pair(a, b, err_ms, worst=True) for a, b in pairs]
-    hi = [_extreme_pair(a, b, err_ms, worst=False) for a, b in pairs]
-    return _bound_scores(lo, hi)
-
-
-def _bound_scores(lo_pairs, hi_pairs) -> tuple[float, float]:
-    results = []
-    for pairs in (lo_pairs, hi_pairs):
-        n, *tables = _tables(pairs)
-        results.append((0, "k" * n, "k" * n, *tables))
-    lo, hi = (r[2] / 100.0 for r in score_tables(results))
+    lo, hi = similarities([_tables([_extreme_pair(a, b, err_ms, worst) for a, b in pairs])
+                           for worst in (True, False)])
     return lo, hi
 
 
 def score_bounds_from_labels(n: int, shown: dict[int, float]) -> tuple[float, float]:
     """Range of the similarity the program must compute from the values its own table shows.
-    The labels are rounded to 0.01 ms, so each value may be off by 0.005; two values shown as
-    0.00 may be tiny positives, which add a perfect pair or nothing."""
-    def table(fld: int) -> tuple[list, list]:
-        values = {"interval": [0.0] * (MAX_KEYS + 1), "pressed": [0.0] * (MAX_KEYS + 1)}
+    The labels are rounded to 0.01 ms, so each value may be off by 0.005; a value shown as
+    0.00 is a slot that was not stored (two key events are milliseconds apart, never 5 us)."""
+    tables = {(fld, kind): [0.0] * (MAX_KEYS + 1) for fld in (ENTERED, REENTERED)
+              for kind in ("interval", "pressed")}
+    for fld in (ENTERED, REENTERED):
         for cid, kind, k in grid(fld):
-            values[kind][k] = shown[cid]
-        return values["interval"], values["pressed"]
-    (ie, pe), (ir, pr) = table(ENTERED), table(REENTERED)
-    lo, hi = [], []
-    for a, b in _pairs(n, ie, pe, ir, pr):
-        if a <= 0.0 and b <= 0.0:
-            lo.append((0.0, 0.0))
-            hi.append((0.001, 0.001))
-            continue
-        lo.append(_extreme_pair(a, b, 0.005, worst=True))
-        hi.append(_extreme_pair(a, b, 0.005, worst=False))
-    return _bound_scores(lo, hi)
+            tables[fld, kind][k] = shown[cid]
+    return similarity_bounds(_pairs(n, *tables.values()), 0.005)

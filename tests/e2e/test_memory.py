@@ -3,14 +3,9 @@ capitals and digits is typed by the key injector into the first field, Tab, the 
 second, then both "Clear" buttons are pressed; the program's memory is read from outside
 (/proc/PID/mem of its Wine process) at each step. While the password is in the fields the
 only copies allowed are the edit controls' own UTF-16 buffers (no ANSI copy at all); after
-both "Clear" no copy and no long piece of one may be left. Exits 77 (skipped) when a tool or
-the program is not built.
-
-    python3 tests/e2e/test_memory.py [--injector P] [--winprobe P] [--app P] [-v]
-
-The fields' texts are never read through the probe: a cross-process WM_GETTEXT makes the
-program copy the text into a reply buffer of its own, which would be a copy this test put
-there itself.
+both "Clear" no copy and no long piece of one may be left. The fields' texts are never read
+through the probe: a cross-process WM_GETTEXT makes the program copy the text into a reply
+buffer of its own, which would be a copy this test put there itself.
 """
 
 from __future__ import annotations
@@ -44,21 +39,6 @@ def make_password(rng: random.Random) -> str:
         chars = rng.sample(string.ascii_letters + string.digits, LENGTH)
         if sum(c.isupper() for c in chars) >= 3 and sum(c.isdigit() for c in chars) >= 3:
             return "".join(chars)
-
-
-def typing(text: str, start_ms: float) -> tuple[list[KeyEvent], float]:
-    """Each character pressed for 50 ms, 110 ms apart; Shift around each capital."""
-    ev, t = [], start_ms
-    for ch in text:
-        key = ch.lower()
-        if ch.isupper():
-            ev += [KeyEvent(t, True, "Shift_L"), KeyEvent(t + 25, True, key),
-                   KeyEvent(t + 75, False, key), KeyEvent(t + 95, False, "Shift_L")]
-            t += 140
-        else:
-            ev += [KeyEvent(t, True, key), KeyEvent(t + 50, False, key)]
-            t += 110
-    return ev, t
 
 
 def needles(password: str) -> dict[str, bytes]:
@@ -98,8 +78,10 @@ class NoPasswordLeftBehind(driver.Window):
         self.assertGreater(before.bytes_read, 1 << 20)
 
         self.focus(ENTERED)
-        first, t = typing(password, 300)
-        second, _ = typing(password, t + 300)
+        # No overlap: any password then types in order (driver.human_typing); one warm-up.
+        first = driver.human_typing(password, seed, overlap_at=LENGTH)
+        t = first[-1].at_ms
+        second = driver.human_typing(password, seed, start_ms=t + 300, overlap_at=LENGTH)[2:]
         self.play(first + [KeyEvent(t + 50, True, "Tab"), KeyEvent(t + 110, False, "Tab")] + second)
         # Equal texts give a verdict; the Tab moved the focus to the second field.
         verdict = session.text(CAPTION, replay.VERDICT_LABEL)

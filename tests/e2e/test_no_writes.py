@@ -1,7 +1,6 @@
 """Checks that Typrova.exe writes nothing to disk or registry: runs it in a fresh Wine prefix,
 types into both fields, clears, closes, and compares the prefix's files and registry before and
 after with what Wine itself changes in the same kind of session without the program.
-Exits 77 (skipped) when a tool or the program is not built.
 
     python3 tests/e2e/test_no_writes.py [--injector P] [--winprobe P] [--app P] [--keep]
 
@@ -34,9 +33,8 @@ import harness  # noqa: E402
 import replay  # noqa: E402
 from driver import CAPTION, OPTIONS, REPO  # noqa: E402
 from harness import KeyEvent  # noqa: E402
+from replay import ENTERED, REENTERED  # noqa: E402
 
-ENTERED, REENTERED = replay.ENTERED, replay.REENTERED
-CLEAR_ENTERED, CLEAR_REENTERED = replay.CLEAR_BUTTON[ENTERED], replay.CLEAR_BUTTON[REENTERED]
 REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
 HASH_LIMIT = 4 << 20   # files up to this size are compared by content, larger ones by size+mtime
 
@@ -111,11 +109,10 @@ def diff(before: dict, after: dict, path: str = "") -> list[str]:
     return out
 
 
-def session_cycle(tools: dict[str, Path], prefix: Path,
-                  body: Callable[[harness.Session], None] | None = None) -> None:
+def session_cycle(prefix: Path, body: Callable[[harness.Session], None] | None = None) -> None:
     """Starts a session on the prefix, runs body, stops the session. Stopping the Wine server
     writes the registry to disk."""
-    with harness.Session(tools["injector"], tools["winprobe"], prefix=prefix) as s:
+    with harness.Session(OPTIONS.injector, OPTIONS.winprobe, prefix=prefix) as s:
         if body:
             body(s)
 
@@ -124,14 +121,13 @@ def snapshot(prefix: Path) -> dict:
     return {"files": snapshot_files(prefix), "registry": snapshot_registry(prefix)}
 
 
-def changes_of(tools: dict[str, Path], prefix: Path,
-               body: Callable[[harness.Session], None]) -> tuple[list[str], list[str]]:
+def changes_of(prefix: Path, body: Callable[[harness.Session], None]) -> tuple[list, list]:
     """(what a session without the program changed, what the session running body changed
     beyond that). The prefix must exist and be at rest."""
     start = snapshot(prefix)
-    session_cycle(tools, prefix)
+    session_cycle(prefix)
     control = snapshot(prefix)
-    session_cycle(tools, prefix, body)
+    session_cycle(prefix, body)
     final = snapshot(prefix)
     wine_own = set(diff(start, control))
     # A path Wine itself changes in every session is not the program's; anything else that
@@ -141,36 +137,24 @@ def changes_of(tools: dict[str, Path], prefix: Path,
     return sorted(wine_own), changed
 
 
-def use_the_program(app: Path) -> Callable[[harness.Session], None]:
+def use_the_program(s: harness.Session) -> None:
     """Types into both fields, clears both, closes: everything a user does with it."""
-    def body(s: harness.Session) -> None:
-        prog = s.launch(app, CAPTION)
-        for fld in (ENTERED, REENTERED):
-            s.focus_field(CAPTION, fld)
-            s.play(harness.keystrokes(["Shift_L", "p", "a", "s", "s", "1"], start_ms=50,
-                                      hold_ms=60, gap_ms=120))
-            time.sleep(0.2)
-        if s.texts(CAPTION, [ENTERED, REENTERED]) != ["pass1", "pass1"]:
-            raise harness.HarnessError("the typing did not reach both fields")
-        if s.text(CAPTION, replay.VERDICT_LABEL) not in ("OK", "FAILED"):
-            raise harness.HarnessError("no verdict after typing the same text twice")
-        s.click_control(CAPTION, CLEAR_ENTERED)
-        s.click_button(CAPTION, CLEAR_REENTERED)
-        s.focus_field(CAPTION, ENTERED)
-        s.play([KeyEvent(50, True, "Escape"), KeyEvent(110, False, "Escape")])
-        if s.wait_exit(prog, timeout=15) != 0:
-            raise harness.HarnessError("the program did not exit with code 0")
-    return body
-
-
-def fresh_prefix(tools: dict[str, Path], parent: Path) -> Path:
-    """A new prefix (a copy of the freshly booted one that no session runs in) with its server
-    stopped, so it is on disk."""
-    prefix = parent / "prefix"
-    session_cycle(tools, prefix)
-    if not (prefix / "system.reg").is_file():
-        raise harness.HarnessError("the session did not create the prefix")
-    return prefix
+    prog = s.launch(OPTIONS.app, CAPTION)
+    for fld in (ENTERED, REENTERED):
+        s.focus_field(CAPTION, fld)
+        s.play(harness.keystrokes(["Shift_L", "p", "a", "s", "s", "1"], start_ms=50,
+                                  hold_ms=60, gap_ms=120))
+        time.sleep(0.2)
+    if s.texts(CAPTION, [ENTERED, REENTERED]) != ["pass1", "pass1"]:
+        raise harness.HarnessError("the typing did not reach both fields")
+    if s.text(CAPTION, replay.VERDICT_LABEL) not in ("OK", "FAILED"):
+        raise harness.HarnessError("no verdict after typing the same text twice")
+    s.click_control(CAPTION, replay.CLEAR_BUTTON[ENTERED])
+    s.click_button(CAPTION, replay.CLEAR_BUTTON[REENTERED])
+    s.focus_field(CAPTION, ENTERED)
+    s.play([KeyEvent(50, True, "Escape"), KeyEvent(110, False, "Escape")])
+    if s.wait_exit(prog, timeout=15) != 0:
+        raise harness.HarnessError("the program did not exit with code 0")
 
 
 # Values Wine rewrites in some sessions and not in others, whatever runs: the display
@@ -182,17 +166,19 @@ WINE_VOLATILE = (r'\\control\\class\\{4d36e968-e325-11ce-bfc1-08002be10318}\\000
 class NoWrites(unittest.TestCase):
 
     def test_the_program_writes_nothing(self):
-        tools = {"injector": OPTIONS.injector, "winprobe": OPTIONS.winprobe, "app": OPTIONS.app}
         tmp = Path(tempfile.mkdtemp(prefix="typrova-no-writes-", dir=REPO / "build"))
         try:
-            prefix = fresh_prefix(tools, tmp)
-            wine_own, changed = changes_of(tools, prefix, use_the_program(tools["app"]))
+            # A new prefix: a copy of the freshly booted one, its server stopped (on disk).
+            prefix = tmp / "prefix"
+            session_cycle(prefix)
+            self.assertTrue((prefix / "system.reg").is_file(), "no prefix made")
+            wine_own, changed = changes_of(prefix, use_the_program)
             wine_own += [c for c in changed if c.endswith(WINE_VOLATILE)]
             changed = [c for c in changed if not c.endswith(WINE_VOLATILE)]
             print(f"\nWine's own changes in a session ({len(wine_own)}), ignored:", file=sys.stderr)
             for c in wine_own:
                 print("  " + c, file=sys.stderr)
-            self.assertEqual(changed, [], f"the run of {tools['app'].name} changed the prefix")
+            self.assertEqual(changed, [], f"the run of {OPTIONS.app.name} changed the prefix")
         finally:
             if OPTIONS.keep:
                 print(f"prefix kept in {tmp}", file=sys.stderr)

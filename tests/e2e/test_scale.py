@@ -3,8 +3,7 @@ scale, the Windows-side fit check (tests/win/fit_tests.cpp) measures the real di
 its own process (every text against its control in the control's font, overlaps, bounds), then
 the real program is started, a password typed into both fields, and the window saved as a
 picture. The window must grow with the scale. Runs in a prefix of its own (a hard-linked copy
-of the build's prefix) whose LogPixels is set for each scale. Exits 77 (skipped) when a tool or
-the program is not built.
+of the build's prefix) whose LogPixels is set for each scale.
 
     python3 tests/e2e/test_scale.py [--screenshots DIR] [--injector P] [--winprobe P] [--app P]
         [--fit-tests P]
@@ -25,12 +24,15 @@ import harness  # noqa: E402
 import replay  # noqa: E402
 from driver import CAPTION, OPTIONS, REPO  # noqa: E402
 from replay import ENTERED, REENTERED  # noqa: E402
-from test_typing import human_typing  # noqa: E402
 
 SCALES = (96, 144, 192)
 PASSWORD = "Rhythm7xQuiet4K"  # 15 characters: both tables full
 MAIN_PREFIX = REPO / "build" / "wineprefix"
 SCALE_PREFIX = REPO / "build" / "wineprefix-scale"
+
+
+def typing(tempo: float) -> list:
+    return driver.human_typing(PASSWORD, seed=5, tempo=tempo, overlap_at=len(PASSWORD))
 
 
 def scale_prefix() -> Path:
@@ -81,9 +83,9 @@ class Scales(unittest.TestCase):
 
                     app = s.launch(OPTIONS.app, CAPTION)
                     s.focus_field(CAPTION, ENTERED)
-                    s.play(human_typing(PASSWORD, seed=5, tempo=0.5, overlap_at=len(PASSWORD)))
+                    s.play(typing(0.5))
                     s.focus_field(CAPTION, REENTERED)
-                    s.play(human_typing(PASSWORD, seed=5, tempo=0.55, overlap_at=len(PASSWORD)))
+                    s.play(typing(0.55))
                     time.sleep(0.3)
                     self.assertIn(s.text(CAPTION, replay.VERDICT_LABEL), ("OK", "FAILED"))
                     left, top, right, bottom = s.rect(CAPTION)

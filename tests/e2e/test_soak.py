@@ -2,8 +2,7 @@
 BackSpace, arrows, overlapping keys, X auto-repeat) into both fields, with "Clear" clicks in
 between. The program must stay alive and answering, every label must match a replay of the
 injected times, and its memory must not grow. The soak cannot type a chunk again: the
-late-delivery policy judges all its values at the end. Exits 77 (skipped) when a tool is not
-built.
+late-delivery policy judges all its values at the end.
 
     python3 tests/e2e/test_soak.py [--events N] [--seed S] [--injector P] [--winprobe P] [--app P]
 
@@ -130,10 +129,8 @@ def with_repeats(sent: list[KeyEvent], holds: list[Hold]) -> list[KeyEvent]:
     for h in holds:
         press = sent[h.press_index]
         for k in range(1, h.repeats + 1):
-            e = KeyEvent(press.at_ms, True, press.key,
-                         press.sent_ms + REPEAT_DELAY_MS + (k - 1) * REPEAT_INTERVAL_MS)
-            e.err_ms = repeat_err(k)  # type: ignore[attr-defined]
-            out.append(e)
+            out.append(KeyEvent(press.at_ms, True, press.key, press.sent_ms + REPEAT_DELAY_MS
+                                + (k - 1) * REPEAT_INTERVAL_MS, repeat_err(k)))
     out.sort(key=lambda e: e.sent_ms)
     return out
 
@@ -146,17 +143,6 @@ class Soak(driver.Window):
     def setUpClass(cls):
         super().setUpClass()
         harness.set_autorepeat(cls.session.display, REPEAT_DELAY_MS, REPEAT_INTERVAL_MS)
-
-    def check_window(self, where: str) -> None:
-        """The program is alive and answers; texts, labels, score and verdict match."""
-        try:
-            self.assertIsNone(self.app.proc.poll(), "the program exited")
-            t0 = time.monotonic()
-            shown = self.shown()
-            self.assertLess(time.monotonic() - t0, 10, "the window took over 10 s to answer")
-            self.check_result(shown, self.compare(shown))
-        except AssertionError as e:
-            raise AssertionError(f"{where}: {e}") from None
 
     def chunk(self, rng: random.Random, n_events: int) -> int:
         fld = rng.choice([ENTERED, REENTERED])

@@ -1,10 +1,7 @@
 """End-to-end test of Typrova.exe under Wine: types a password into both fields with real X key
 events at human-like times and checks every timing label, the score and the verdict against a
 replay of the injector's actual send times; then the slider, the "Clear" buttons and Escape.
-ModelChecks hold the filing model itself on hand-made event streams (no Wine). Exits 77
-(skipped) when a tool or the program is not built.
-
-    python3 tests/e2e/test_typing.py [--injector P] [--winprobe P] [--app P] [-v]
+ModelChecks hold the filing model itself on hand-made event streams (no Wine).
 """
 
 from __future__ import annotations
@@ -17,51 +14,13 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import driver  # noqa: E402
+import harness  # noqa: E402
 import replay  # noqa: E402
 from driver import CAPTION  # noqa: E402
 from harness import KeyEvent  # noqa: E402
 from replay import ENTERED, REENTERED  # noqa: E402
 
 PASSWORD = "Rhythm7x"
-
-
-def human_typing(word: str, seed: int, start_ms: float = 400.0, tempo: float = 1.0,
-                 overlap_at: int = 3) -> list[KeyEvent]:
-    """Key events that type word like a person: holds of 40-200 ms, pauses of 30-400 ms, a
-    capital letter with Shift (pressed before, released after the letter) and one overlap
-    (key overlap_at+1 pressed while key overlap_at is still down). Every two events are at
-    least 15 ms apart, so small delivery jitter cannot reorder them. The script opens with a
-    Shift tap into the still-empty field: it warms up Wine's keyboard path (the first key after
-    the focus changes is often late) and, at length 0, stores nothing."""
-    rng = random.Random(seed)
-    ev = driver.warm_up()
-    t = start_ms
-    for i, ch in enumerate(word):
-        hold = rng.uniform(40, 200) * tempo
-        key = ch.lower()
-        if ch.isupper():
-            ev.append(KeyEvent(t, True, "Shift_L"))
-            t += rng.uniform(40, 90)
-            ev += [KeyEvent(t, True, key), KeyEvent(t + hold, False, key)]
-            ev.append(KeyEvent(t + hold + rng.uniform(30, 70), False, "Shift_L"))
-            t = ev[-1].at_ms + rng.uniform(30, 400) * tempo
-        elif i == overlap_at:
-            nxt = word[i + 1].lower()
-            nxt_hold = rng.uniform(60, 150) * tempo
-            down_next = t + hold - rng.uniform(25, 45)     # next key goes down first ...
-            ev += [KeyEvent(t, True, key), KeyEvent(down_next, True, nxt),
-                   KeyEvent(t + hold, False, key),         # ... then this one comes up
-                   KeyEvent(down_next + nxt_hold, False, nxt)]
-            t = down_next + nxt_hold + rng.uniform(30, 400) * tempo
-        elif i == overlap_at + 1:
-            continue
-        else:
-            ev += [KeyEvent(t, True, key), KeyEvent(t + hold, False, key)]
-            t += hold + rng.uniform(30, 400) * tempo
-    ev.sort(key=lambda e: e.at_ms)
-    for a, b in zip(ev, ev[1:]):
-        assert b.at_ms - a.at_ms >= 15, (a, b)
-    return ev
 
 
 class TypingSession(driver.Window):
@@ -77,9 +36,8 @@ class TypingSession(driver.Window):
                           shown[replay.THRESHOLD_LABEL]), ("0.00", "Enter text", "50.00"))
 
     def test_2_entered_table(self):
-        shown, cmp = self.type_and_check(ENTERED, human_typing(PASSWORD, seed=11),
+        shown, cmp = self.type_and_check(ENTERED, driver.human_typing(PASSWORD, seed=11),
                                          clear_first=True)
-        self.check_result(shown, cmp)
         self.assertEqual(shown[ENTERED], PASSWORD)
         # Slot 1 holds Shift's release (after the capital R): r-up to Shift-up as Pressed.
         # The overlapped pair "th" is released twice at length 5, so slot 4 stays 0.00 (an
@@ -90,9 +48,8 @@ class TypingSession(driver.Window):
 
     def test_3_reentered_table_score_and_verdict(self):
         # The same rhythm, 8 % slower: a similar typing that should pass at 50.00.
-        shown, cmp = self.type_and_check(REENTERED, human_typing(PASSWORD, seed=11, tempo=1.08),
-                                         clear_first=True)
-        self.check_result(shown, cmp)
+        typing = driver.human_typing(PASSWORD, seed=11, tempo=1.08)
+        shown, _ = self.type_and_check(REENTERED, typing, clear_first=True)
         self.assertEqual(shown[replay.VERDICT_LABEL], "OK")
 
     def test_4_slider_moves_only_the_threshold(self):
@@ -116,10 +73,9 @@ class TypingSession(driver.Window):
 
     def test_5_next_stored_release_uses_the_new_threshold(self):
         # A caret move stores the slot of the unchanged length (8) in the Entered table and
-        # re-evaluates against the threshold now at 100.00.
-        # Repeating it only stores slot 8 again.
-        shown, cmp = self.type_and_check(ENTERED, driver.warm_up() + driver.taps(["Left"], 300))
-        self.check_result(shown, cmp)
+        # re-evaluates against the threshold now at 100.00. Repeating it only stores slot 8 again.
+        left = driver.warm_up() + harness.keystrokes(["Left"], 300)
+        shown, _ = self.type_and_check(ENTERED, left)
         self.assertLess(float(shown[replay.SCORE_LABEL]), 100.0)
         self.assertEqual(shown[replay.VERDICT_LABEL], "FAILED")
 
@@ -137,7 +93,7 @@ class TypingSession(driver.Window):
         self.assertEqual(shown[REENTERED], "")
 
         # Typing works again after clicking back into a field.
-        shown, cmp = self.type_and_check(ENTERED, driver.warm_up() + driver.taps("abc", 300),
+        shown, cmp = self.type_and_check(ENTERED, driver.warm_up() + harness.keystrokes("abc", 300),
                                          clear_first=True)
         self.assertEqual(shown[ENTERED], "abc")
         self.assertEqual(cmp.compared, 5)
@@ -224,19 +180,24 @@ class ModelChecks(unittest.TestCase):
         self.assertTrue(math.isnan(labels[replay.pressed_label(ENTERED, 1)]))
         self.assertEqual(labels[replay.pressed_label(ENTERED, 2)], 40)
         self.assertEqual(labels[replay.interval_label(ENTERED, 2)], 30)
+        shown = {cid: "0.00" if math.isnan(v) else f"{v:.2f}" for cid, v in labels.items()}
+        self.assertFalse(m.compare(shown, 3.0, 100.0).bad)
+        shown[replay.pressed_label(ENTERED, 2)] = "nan"     # a label no comparison holds
+        self.assertEqual(len(m.compare(shown, 3.0, 100.0).bad), 1)
 
     def test_result_box_follows_the_slider_of_the_last_evaluation(self):
         m = replay.Model()
         m.stamp(-100)
         self.play(m, ENTERED, [(0, "down", "a"), (80, "up", "a")])
-        self.assertEqual((m.score_text, m.verdict), ("0.00", "Enter text"))
+        self.assertIsNone(m.eval_n)
         self.play(m, REENTERED, [(200, "down", "a"), (300, "up", "a")])
-        # Pressed 80 against 100: a mismatch of 20 over a mean of 90.
-        self.assertEqual((m.score_text, m.verdict), ("77.78", "OK"))
+        self.assertEqual((m.eval_n, m.eval_threshold), (1, 50.0))
         m.set_slider(9000)
-        self.assertEqual(m.verdict, "OK", "a slider move alone changes no verdict")
+        self.assertEqual(m.eval_threshold, 50.0, "a slider move alone changes no verdict")
         m.evaluate()
-        self.assertEqual(m.verdict, "FAILED")
+        self.assertEqual(m.eval_threshold, 90.0)
+        # Pressed 80 against 100: a mismatch of 20 over a mean of 90.
+        self.assertAlmostEqual(replay.similarity_bounds([(80.0, 100.0)], 0.0)[0], 7 / 9)
 
     def test_score_bounds_hold_every_table_within_the_error(self):
         rng = random.Random(7)
@@ -245,12 +206,12 @@ class ModelChecks(unittest.TestCase):
                       round(rng.uniform(5, 300), 2)) for _ in range(rng.randint(1, 9))]
             err = rng.choice([0.005, 3.0])
             lo, hi = replay.similarity_bounds(pairs, err)
-            self.assertEqual(replay.similarity_bounds(pairs, 0.0), (replay.similarity(
-                *replay._tables(pairs)),) * 2)
+            self.assertEqual(replay.similarity_bounds(pairs, 0.0),
+                             (replay.similarities([replay._tables(pairs)])[0],) * 2)
             for _ in range(5):
                 moved = [tuple(v and max(v + rng.uniform(-err, err), 0.0) for v in p)
                          for p in pairs]
-                self.assertTrue(lo <= replay.similarity(*replay._tables(moved)) <= hi,
+                self.assertTrue(lo <= replay.similarities([replay._tables(moved)])[0] <= hi,
                                 (pairs, moved, err))
 
 
