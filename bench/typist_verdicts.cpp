@@ -368,14 +368,23 @@ double percent(long part, std::size_t whole)
     return whole == 0 ? std::nan("") : 100.0 * static_cast<double>(part) / whole;
 }
 
-// printf into a string of up to 511 characters.
-__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...)
+// The printf dialect of this C library: mingw-w64 names its own (C99 in C++ builds).
+#ifdef __MINGW_PRINTF_FORMAT
+#define PRINTF_DIALECT __MINGW_PRINTF_FORMAT
+#else
+#define PRINTF_DIALECT printf
+#endif
+
+// printf into a string of any length (a data set's path is part of the report).
+__attribute__((format(PRINTF_DIALECT, 1, 2))) std::string format(const char* pattern, ...)
 {
-    char text[512];
-    va_list args;
+    va_list args, again;
     va_start(args, pattern);
-    std::vsnprintf(text, sizeof text, pattern, args);
+    va_copy(again, args);
+    std::string text(std::vsnprintf(nullptr, 0, pattern, args), '\0');
     va_end(args);
+    std::vsnprintf(text.data(), text.size() + 1, pattern, again);
+    va_end(again);
     return text;
 }
 
