@@ -58,8 +58,8 @@ win32_leg() {
 
 # The release: built twice from two fresh checkouts of HEAD (one path with a space); the two
 # dist/ folders must be identical, and scripts/release.sh checks both programs' hardening.
-# The packaged-program smokes (e2e_packaged_win64, e2e_packaged_win32) type into the first
-# build's programs, unpacked from their zips.
+# The packaged-program smokes (e2e_packaged_win64, and e2e_i686_smoke in the 32-bit leg) type
+# into the first build's programs, unpacked from their zips.
 release_leg() {
   local t0=$SECONDS
   run scripts/reproduce-release.sh "$repo/build/repro"
