@@ -212,8 +212,13 @@ class Session:
         return prog
 
     def wait_window(self, caption: str, timeout_ms: int = 20000) -> tuple[int, int]:
-        r = self._run([self.env["WINE"], self.winprobe, "wait", caption, str(timeout_ms)],
-                      timeout=timeout_ms / 1000 + 30)
+        argv = [self.env["WINE"], self.winprobe, "wait", caption, str(timeout_ms)]
+        try:
+            r = self._run(argv, timeout=timeout_ms / 1000 + 30)
+        except subprocess.TimeoutExpired:
+            # The probe itself hung, past its own timeout: seen twice on a loaded machine, as
+            # the probe started beside the program it waits for. It is asked once more.
+            r = self._run(argv, timeout=timeout_ms / 1000 + 30)
         m = re.match(r"hwnd=0x([0-9a-f]+) pid=(\d+)", r.stdout)
         if not m:
             raise HarnessError(f"unexpected winprobe wait output {r.stdout!r}")
