@@ -38,11 +38,10 @@ X_KEYS = {".": "period", "Shift": "Shift_L", "Shift.1": "Shift_L", "Caps": "Shif
           "five": "5", "Shift.r": "r"}
 
 
-def run_tool(*args: str, stdin: str | None = None) -> str:
+def run_tool(*args: str, stdin: str = "") -> str:
     data = ["--data", str(OPTIONS.data)] if OPTIONS.data else []
     r = subprocess.run([str(OPTIONS.verdict_tool), *data, *args], input=stdin,
-                       capture_output=True, text=True, timeout=60,
-                       **({} if stdin is not None else {"stdin": subprocess.DEVNULL}))
+                       capture_output=True, text=True, timeout=60)
     if r.returncode != 0:
         raise harness.HarnessError(f"typist_verdicts {' '.join(args)}: {r.stderr.strip()}")
     return r.stdout

@@ -25,14 +25,10 @@ from replay import ENTERED, REENTERED  # noqa: E402
 
 # X auto-repeat set for the session's own X server: a key held 300 ms repeats every 50 ms.
 # The server makes the repeats, so the test knows when they are due but not exactly when they
-# went out; a value measured from the k-th repeat may be off by a further REPEAT_ERR(k) ms
-# (seen: the server's repeat timer drifts about 1 ms per repeat on a busy machine).
+# went out; a value measured from the k-th repeat may be off by a further 2 + 2k ms (seen: the
+# server's repeat timer drifts about 1 ms per repeat on a busy machine).
 REPEAT_DELAY_MS, REPEAT_INTERVAL_MS = 300, 50
 MAX_REPEATS = 3
-
-
-def repeat_err(k: int) -> float:
-    return 2.0 + 2.0 * k
 
 
 # RSS may grow a little while Wine warms caches (fonts, glyphs); more than this between the
@@ -130,7 +126,7 @@ def with_repeats(sent: list[KeyEvent], holds: list[Hold]) -> list[KeyEvent]:
         press = sent[h.press_index]
         for k in range(1, h.repeats + 1):
             out.append(KeyEvent(press.at_ms, True, press.key, press.sent_ms + REPEAT_DELAY_MS
-                                + (k - 1) * REPEAT_INTERVAL_MS, repeat_err(k)))
+                                + (k - 1) * REPEAT_INTERVAL_MS, 2.0 + 2.0 * k))
     out.sort(key=lambda e: e.sent_ms)
     return out
 
