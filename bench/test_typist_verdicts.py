@@ -229,12 +229,11 @@ def main() -> int:
     ap = argparse.ArgumentParser()
     ap.add_argument("--tool", type=Path, required=True)
     ap.add_argument("--data", type=Path, required=True)
-    args, rest = ap.parse_known_args()
+    _, rest = ap.parse_known_args(namespace=ARGS)
     for needed in ("touch/1.csv", KEYBOARD_CSV):
-        if not (args.data / needed).is_file():
-            print(f"skipped: no {needed} in {args.data}", file=sys.stderr)
+        if not (ARGS.data / needed).is_file():
+            print(f"skipped: no {needed} in {ARGS.data}", file=sys.stderr)
             return 77
-    ARGS.tool, ARGS.data = args.tool, args.data
     prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
     return 0 if prog.result.wasSuccessful() else 1
 

@@ -54,7 +54,6 @@ wine_env() {
   mkdir -p "$(dirname "$WINEPREFIX")" && : >>"$_typrova_log"
 }
 
-# True when $DISPLAY names an X server that answers within a few seconds.
 wine_display_usable() {
   [ -n "${DISPLAY:-}" ] || return 1
   timeout 5 xdotool getdisplaygeometry >/dev/null 2>&1
@@ -66,7 +65,6 @@ _typrova_spawn() {
   "$@" </dev/null >>"$_typrova_log" 2>&1 {TYPROVA_LOCK_FD}>&-
 }
 
-# Starts Xvfb on a free display number and exports DISPLAY and TYPROVA_XVFB_PID.
 _typrova_start_xvfb() {
   local fdfile num="" i
   fdfile=$(mktemp "${TMPDIR:-/tmp}/typrova-xvfb.XXXXXX") || return 1

@@ -14,7 +14,6 @@ from __future__ import annotations
 import random
 import sys
 import time
-from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -38,13 +37,6 @@ CHUNK_EVENTS = 60
 LETTERS = "abcdefghijklmnopqrstuvwxyz0123456789"
 
 
-@dataclass
-class Hold:
-    """A key held long enough to auto-repeat: index of its press in the script, repeats."""
-    press_index: int
-    repeats: int
-
-
 class Script:
     """Builds one injector run; times in ms, every two events at least 12 ms apart so that
     delivery jitter cannot reorder them."""
@@ -52,7 +44,7 @@ class Script:
     def __init__(self, rng: random.Random):
         self.rng = rng
         self.events: list[KeyEvent] = []
-        self.holds: list[Hold] = []
+        self.holds: list[tuple[int, int]] = []  # keys held to repeat: (press's index, repeats)
         self.t = 50.0
 
     def at(self, down: bool, key: str, after: float) -> None:
@@ -80,7 +72,7 @@ class Script:
         # the number of repeats cannot change with the server's drift.
         k = self.rng.randint(1, MAX_REPEATS)
         self.at(True, key, self.rng.uniform(40, 150))
-        self.holds.append(Hold(len(self.events) - 1, k))
+        self.holds.append((len(self.events) - 1, k))
         hold = REPEAT_DELAY_MS + (k - 1) * REPEAT_INTERVAL_MS + self.rng.uniform(18, 32)
         self.at(False, key, hold)
 
@@ -110,7 +102,7 @@ def make_script(rng: random.Random, n_events: int, length: int) -> Script:
         elif x < back + 0.30:
             key = "BackSpace" if length > 10 else letter
             s.repeat(key)
-            length += (1 if key != "BackSpace" else -1) * (s.holds[-1].repeats + 1)
+            length += (1 if key != "BackSpace" else -1) * (s.holds[-1][1] + 1)
             length = max(0, length)
         else:
             s.tap(letter)
@@ -118,13 +110,13 @@ def make_script(rng: random.Random, n_events: int, length: int) -> Script:
     return s
 
 
-def with_repeats(sent: list[KeyEvent], holds: list[Hold]) -> list[KeyEvent]:
+def with_repeats(sent: list[KeyEvent], holds: list[tuple[int, int]]) -> list[KeyEvent]:
     """The events the program sees: the injector's, plus the X server's auto-repeat presses
     at their scheduled times (marked with how far off they may be)."""
     out = list(sent)
-    for h in holds:
-        press = sent[h.press_index]
-        for k in range(1, h.repeats + 1):
+    for press_index, repeats in holds:
+        press = sent[press_index]
+        for k in range(1, repeats + 1):
             out.append(KeyEvent(press.at_ms, True, press.key, press.sent_ms + REPEAT_DELAY_MS
                                 + (k - 1) * REPEAT_INTERVAL_MS, 2.0 + 2.0 * k))
     out.sort(key=lambda e: e.sent_ms)
