@@ -159,6 +159,7 @@ class Protocol(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
+        cls.addClassCleanup(cls.tmp.cleanup)
         slice_csv = Path(cls.tmp.name) / "keyboard-slice.csv"
         keyboard_slice(slice_csv)
         cls.sets = [SetUnderTest("touch", ["--data", str(ARGS.data), "--people", str(PEOPLE),
@@ -173,10 +174,6 @@ class Protocol(unittest.TestCase):
             assert lines[0] == "set,threshold,frr,far"
             cls.curves[s.name] = [line.split(",")[1:] for line in lines[1:]
                                   if line.startswith(s.name + ",")]
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.tmp.cleanup()
 
     def field(self, s: SetUnderTest, line: str, name: str) -> str:
         m = re.search(rf"^{s.name} {re.escape(line)} .*\b{name}=(\S+)", self.out[s.name], re.M)

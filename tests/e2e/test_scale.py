@@ -66,8 +66,6 @@ class Scales(unittest.TestCase):
                     print(f"{dpi} DPI: window {right - left}x{bottom - top}, picture {shot}",
                           file=sys.stderr)
                     self.assertEqual(s.close(app), 0)
-            s.wine("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
-                   "REG_DWORD", "/d", "96", "/f")
         # The window is laid out at the scale: 150 % and 200 % of its width at 96 DPI (the
         # frame and rounding of dialog units allow a few per cent).
         for dpi in SCALES[1:]:
