@@ -125,16 +125,14 @@ int main(int argc, char** argv)
         }
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    // One unmeasured start of each warms the file cache and the Wine server.
-    for (const Target& target : targets)
-        if (startOnce(target, frequency) < 0)
-            return 1;
-    for (int run = 0; run < runs; ++run)
+    // Run -1 is an unmeasured start of each, which warms the file cache and the Wine server.
+    for (int run = -1; run < runs; ++run)
         for (Target& target : targets) {
             const double ms = startOnce(target, frequency);
             if (ms < 0)
                 return 1;
-            target.ms.push_back(ms);
+            if (run >= 0)
+                target.ms.push_back(ms);
             Sleep(200); // let the closed program's processes settle
         }
     for (std::size_t i = 0; i < targets.size(); ++i) {

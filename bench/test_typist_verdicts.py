@@ -159,6 +159,7 @@ class Protocol(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
+        cls.addClassCleanup(cls.tmp.cleanup)
         slice_csv = Path(cls.tmp.name) / "keyboard-slice.csv"
         keyboard_slice(slice_csv)
         cls.sets = [SetUnderTest("touch", ["--data", str(ARGS.data), "--people", str(PEOPLE),
@@ -173,10 +174,6 @@ class Protocol(unittest.TestCase):
             assert lines[0] == "set,threshold,frr,far"
             cls.curves[s.name] = [line.split(",")[1:] for line in lines[1:]
                                   if line.startswith(s.name + ",")]
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.tmp.cleanup()
 
     def field(self, s: SetUnderTest, line: str, name: str) -> str:
         m = re.search(rf"^{s.name} {re.escape(line)} .*\b{name}=(\S+)", self.out[s.name], re.M)
@@ -229,12 +226,11 @@ def main() -> int:
     ap = argparse.ArgumentParser()
     ap.add_argument("--tool", type=Path, required=True)
     ap.add_argument("--data", type=Path, required=True)
-    args, rest = ap.parse_known_args()
+    _, rest = ap.parse_known_args(namespace=ARGS)
     for needed in ("touch/1.csv", KEYBOARD_CSV):
-        if not (args.data / needed).is_file():
-            print(f"skipped: no {needed} in {args.data}", file=sys.stderr)
+        if not (ARGS.data / needed).is_file():
+            print(f"skipped: no {needed} in {ARGS.data}", file=sys.stderr)
             return 77
-    ARGS.tool, ARGS.data = args.tool, args.data
     prog = unittest.main(argv=[sys.argv[0], *rest], exit=False)
     return 0 if prog.result.wasSuccessful() else 1
 

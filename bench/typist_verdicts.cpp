@@ -555,9 +555,7 @@ int scoreEvents()
 {
     Typing typings[2];
     std::string line;
-    int lineNo = 0;
-    while (std::getline(std::cin, line)) {
-        ++lineNo;
+    for (int lineNo = 1; std::getline(std::cin, line); ++lineNo) {
         std::stringstream s(line);
         std::string fieldName, kind, typed;
         double ms = 0.0;

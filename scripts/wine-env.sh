@@ -37,11 +37,9 @@
 # and the functions report failure through their return status.
 
 _typrova_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-# The booted prefix that every new prefix is copied from; no session runs in it.
 _typrova_pristine="$_typrova_root/build/wineprefix-pristine"
 
-# Exports the variables every Wine call needs and makes the prefix's folder and log. Safe to
-# call more than once.
+# Safe to call more than once.
 wine_env() {
   export WINEPREFIX="${TYPROVA_WINEPREFIX:-$_typrova_root/build/wineprefix}"
   export WINEARCH=win64
@@ -56,7 +54,6 @@ wine_env() {
   mkdir -p "$(dirname "$WINEPREFIX")" && : >>"$_typrova_log"
 }
 
-# True when $DISPLAY names an X server that answers within a few seconds.
 wine_display_usable() {
   [ -n "${DISPLAY:-}" ] || return 1
   timeout 5 xdotool getdisplaygeometry >/dev/null 2>&1
@@ -68,7 +65,6 @@ _typrova_spawn() {
   "$@" </dev/null >>"$_typrova_log" 2>&1 {TYPROVA_LOCK_FD}>&-
 }
 
-# Starts Xvfb on a free display number and exports DISPLAY and TYPROVA_XVFB_PID.
 _typrova_start_xvfb() {
   local fdfile num="" i
   fdfile=$(mktemp "${TMPDIR:-/tmp}/typrova-xvfb.XXXXXX") || return 1
@@ -99,7 +95,6 @@ _typrova_stop_xvfb() {
   unset TYPROVA_XVFB_PID DISPLAY
 }
 
-# Stops the Wine server of $WINEPREFIX and waits until it and its processes are gone.
 _typrova_stop_server() {
   _typrova_spawn "$WINESERVER" -k || true
   # -w returns at once when no server runs. Bounded: a server stuck on a dead display
@@ -152,12 +147,10 @@ _typrova_pristine_ready() {
   [ "$(tr -dc 0-9 2>/dev/null <"$_typrova_pristine/.update-timestamp")" = "$(stat -c %Y "$inf")" ]
 }
 
-# Boots the pristine prefix unless it is ready, on a private Xvfb, under the pristine prefix's
-# own lock: a second caller waits for the first one's boot and then finds it done. The prefix
-# is set up by 64-bit wineboot, whichever loader later runs programs in its copies; bounded
-# generously, since with 32-bit Wine installed it also installs the 32-bit side, which takes
-# minutes where 32-bit code runs under emulation. Returns non-zero on failure. It points the
-# environment at the pristine prefix: run it in a process of its own (`wine-env.sh boot`).
+# Under the pristine prefix's own lock: a second caller waits for the first one's boot and then
+# finds it done. Set up by 64-bit wineboot, whichever loader later runs programs in its copies;
+# bounded generously, since with 32-bit Wine installed it also installs the 32-bit side. It
+# points the environment at the pristine prefix: run it in a process of its own.
 wine_pristine_boot() {
   export TYPROVA_WINEPREFIX="$_typrova_pristine"
   wine_env && _typrova_lock_session 900 || return 1
@@ -207,8 +200,7 @@ _typrova_new_prefix() {
   echo "wine-env: $WINEPREFIX copied from the booted prefix in $((SECONDS - t0)) s" >&2
 }
 
-# Prepares a display and a booted prefix with a running server and desktop.
-# Exports DISPLAY (and TYPROVA_XVFB_PID when it started Xvfb). Returns non-zero on failure.
+# Exports DISPLAY (and TYPROVA_XVFB_PID when it started Xvfb).
 wine_session_start() {
   wine_env && _typrova_lock_session 600 || return 1
   _typrova_session_setup && return 0
@@ -216,7 +208,6 @@ wine_session_start() {
   return 1
 }
 
-# The steps of wine_session_start once the lock is taken.
 _typrova_session_setup() {
   # The lock is ours, so a server still running is a leftover of a session whose owner died
   # without stopping it; it may be attached to a display that no longer exists, and every
@@ -257,8 +248,7 @@ _typrova_session_setup() {
   fi
 }
 
-# Stops the Wine server of the prefix and the Xvfb that wine_session_start started, and
-# frees the prefix for the next session. Does nothing to a session this shell does not own.
+# Does nothing to a session this shell does not own.
 wine_session_stop() {
   [ -n "${TYPROVA_LOCK_FD:-}" ] || return 0
   _typrova_stop_server
@@ -266,8 +256,6 @@ wine_session_stop() {
   _typrova_unlock
 }
 
-# `wine-env.sh hold`: a session for a caller that cannot source this file.
-# `wine-env.sh boot`: boots the pristine prefix if it is missing.
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   case "${1:-}" in
     hold) ;;

@@ -2,8 +2,9 @@
 scale, the Windows-side fit check (tests/win/fit_tests.cpp) measures the real dialogs inside
 its own process (every text against its control in the control's font, overlaps, bounds), then
 the real program is started, a password typed into both fields, and the window saved as a
-picture. The window must grow with the scale. Runs in a prefix of its own (a hard-linked copy
-of the build's prefix) whose LogPixels is set for each scale.
+picture. The window must grow with the scale. Runs in a prefix of its own, so that a run cut
+short cannot leave another test's prefix at another scale; scripts/wine-env.sh makes it, as
+every new prefix, a copy of the booted one. Its LogPixels is set for each scale.
 
     python3 tests/e2e/test_scale.py [--screenshots DIR] [--injector P] [--winprobe P] [--app P]
         [--fit-tests P]
@@ -12,7 +13,6 @@ of the build's prefix) whose LogPixels is set for each scale.
 from __future__ import annotations
 
 import re
-import shutil
 import sys
 import time
 import unittest
@@ -27,7 +27,6 @@ from replay import ENTERED, REENTERED  # noqa: E402
 
 SCALES = (96, 144, 192)
 PASSWORD = "Rhythm7xQuiet4K"  # 15 characters: both tables full
-MAIN_PREFIX = REPO / "build" / "wineprefix"
 SCALE_PREFIX = REPO / "build" / "wineprefix-scale"
 
 
@@ -35,37 +34,10 @@ def typing(tempo: float) -> list:
     return driver.human_typing(PASSWORD, seed=5, tempo=tempo, overlap_at=len(PASSWORD))
 
 
-def scale_prefix() -> Path:
-    """A prefix for this test only, so that a run cut short cannot leave another test's prefix
-    at a different scale. Made once from the build's prefix (booted first if need be) with
-    hard links; the registry files, which Wine rewrites, are real copies."""
-    if (SCALE_PREFIX / "system.reg").is_file():
-        return SCALE_PREFIX
-    if not (MAIN_PREFIX / "system.reg").is_file():
-        harness.Session(OPTIONS.injector, OPTIONS.winprobe).start().stop()
-    partial = SCALE_PREFIX.with_name(SCALE_PREFIX.name + ".partial")
-    shutil.rmtree(partial, ignore_errors=True)
-    shutil.copytree(MAIN_PREFIX, partial, symlinks=True, copy_function=_link,
-                    ignore=shutil.ignore_patterns("wineserver"))
-    for reg in partial.glob("*.reg"):
-        data = reg.read_bytes()
-        reg.unlink()
-        reg.write_bytes(data)
-    partial.rename(SCALE_PREFIX)
-    return SCALE_PREFIX
-
-
-def _link(src: str, dst: str) -> None:
-    try:
-        Path(dst).hardlink_to(src)
-    except OSError:
-        shutil.copy2(src, dst)
-
-
 class Scales(unittest.TestCase):
 
     def test_fits_and_grows_at_each_scale(self):
-        with harness.Session(OPTIONS.injector, OPTIONS.winprobe, prefix=scale_prefix()) as s:
+        with harness.Session(OPTIONS.injector, OPTIONS.winprobe, prefix=SCALE_PREFIX) as s:
             widths = {}
             for dpi in SCALES:
                 with self.subTest(dpi=dpi):
@@ -94,8 +66,6 @@ class Scales(unittest.TestCase):
                     print(f"{dpi} DPI: window {right - left}x{bottom - top}, picture {shot}",
                           file=sys.stderr)
                     self.assertEqual(s.close(app), 0)
-            s.wine("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
-                   "REG_DWORD", "/d", "96", "/f")
         # The window is laid out at the scale: 150 % and 200 % of its width at 96 DPI (the
         # frame and rounding of dialog units allow a few per cent).
         for dpi in SCALES[1:]:

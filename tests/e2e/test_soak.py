@@ -14,7 +14,6 @@ from __future__ import annotations
 import random
 import sys
 import time
-from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -25,14 +24,10 @@ from replay import ENTERED, REENTERED  # noqa: E402
 
 # X auto-repeat set for the session's own X server: a key held 300 ms repeats every 50 ms.
 # The server makes the repeats, so the test knows when they are due but not exactly when they
-# went out; a value measured from the k-th repeat may be off by a further REPEAT_ERR(k) ms
-# (seen: the server's repeat timer drifts about 1 ms per repeat on a busy machine).
+# went out; a value measured from the k-th repeat may be off by a further 2 + 2k ms (seen: the
+# server's repeat timer drifts about 1 ms per repeat on a busy machine).
 REPEAT_DELAY_MS, REPEAT_INTERVAL_MS = 300, 50
 MAX_REPEATS = 3
-
-
-def repeat_err(k: int) -> float:
-    return 2.0 + 2.0 * k
 
 
 # RSS may grow a little while Wine warms caches (fonts, glyphs); more than this between the
@@ -42,13 +37,6 @@ CHUNK_EVENTS = 60
 LETTERS = "abcdefghijklmnopqrstuvwxyz0123456789"
 
 
-@dataclass
-class Hold:
-    """A key held long enough to auto-repeat: index of its press in the script, repeats."""
-    press_index: int
-    repeats: int
-
-
 class Script:
     """Builds one injector run; times in ms, every two events at least 12 ms apart so that
     delivery jitter cannot reorder them."""
@@ -56,7 +44,7 @@ class Script:
     def __init__(self, rng: random.Random):
         self.rng = rng
         self.events: list[KeyEvent] = []
-        self.holds: list[Hold] = []
+        self.holds: list[tuple[int, int]] = []  # keys held to repeat: (press's index, repeats)
         self.t = 50.0
 
     def at(self, down: bool, key: str, after: float) -> None:
@@ -84,7 +72,7 @@ class Script:
         # the number of repeats cannot change with the server's drift.
         k = self.rng.randint(1, MAX_REPEATS)
         self.at(True, key, self.rng.uniform(40, 150))
-        self.holds.append(Hold(len(self.events) - 1, k))
+        self.holds.append((len(self.events) - 1, k))
         hold = REPEAT_DELAY_MS + (k - 1) * REPEAT_INTERVAL_MS + self.rng.uniform(18, 32)
         self.at(False, key, hold)
 
@@ -114,7 +102,7 @@ def make_script(rng: random.Random, n_events: int, length: int) -> Script:
         elif x < back + 0.30:
             key = "BackSpace" if length > 10 else letter
             s.repeat(key)
-            length += (1 if key != "BackSpace" else -1) * (s.holds[-1].repeats + 1)
+            length += (1 if key != "BackSpace" else -1) * (s.holds[-1][1] + 1)
             length = max(0, length)
         else:
             s.tap(letter)
@@ -122,15 +110,15 @@ def make_script(rng: random.Random, n_events: int, length: int) -> Script:
     return s
 
 
-def with_repeats(sent: list[KeyEvent], holds: list[Hold]) -> list[KeyEvent]:
+def with_repeats(sent: list[KeyEvent], holds: list[tuple[int, int]]) -> list[KeyEvent]:
     """The events the program sees: the injector's, plus the X server's auto-repeat presses
     at their scheduled times (marked with how far off they may be)."""
     out = list(sent)
-    for h in holds:
-        press = sent[h.press_index]
-        for k in range(1, h.repeats + 1):
+    for press_index, repeats in holds:
+        press = sent[press_index]
+        for k in range(1, repeats + 1):
             out.append(KeyEvent(press.at_ms, True, press.key, press.sent_ms + REPEAT_DELAY_MS
-                                + (k - 1) * REPEAT_INTERVAL_MS, repeat_err(k)))
+                                + (k - 1) * REPEAT_INTERVAL_MS, 2.0 + 2.0 * k))
     out.sort(key=lambda e: e.sent_ms)
     return out
 
