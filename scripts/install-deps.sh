@@ -36,7 +36,10 @@ apt_install() {
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
   if [ "$updated" -eq 0 ]; then
-    $sudo apt-get update -qq
+    # A mirror caught mid-sync fails an index now and then ("File has unexpected size"): try
+    # again, then go on with the lists apt has; the install fails if a package is missing.
+    $sudo apt-get update -qq || { sleep 20; $sudo apt-get update -qq; } ||
+      echo "install-deps: apt-get update failed; installing from the package lists apt has" >&2
     updated=1
   fi
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
