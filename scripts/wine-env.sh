@@ -44,8 +44,10 @@ wine_env() {
   export WINEPREFIX="${TYPROVA_WINEPREFIX:-$_typrova_root/build/wineprefix}"
   export WINEARCH=win64
   export WINEDEBUG=-all
-  # No Mono or Gecko install prompt: those dialogs would block an unattended run.
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # No Mono or Gecko install prompt: those dialogs would block an unattended run. No
+  # winemenubuilder, which wine.inf starts at every server start: it writes menu entries and
+  # file associations into the prefix and the user's home whenever it gets round to it.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   export WINE="${TYPROVA_WINE:-/usr/lib/wine/wine64}"
   export WINESERVER=/usr/lib/wine/wineserver
   # The loader path that Wine uses when one Windows process starts another.
