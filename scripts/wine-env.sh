@@ -97,6 +97,7 @@ _typrova_stop_xvfb() {
   unset TYPROVA_XVFB_PID DISPLAY
 }
 
+# Stops the Wine server of $WINEPREFIX and waits until it and its processes are gone.
 _typrova_stop_server() {
   _typrova_spawn "$WINESERVER" -k || true
   # -w returns at once when no server runs. Bounded: a server stuck on a dead display
@@ -149,10 +150,11 @@ _typrova_pristine_ready() {
   [ "$(tr -dc 0-9 2>/dev/null <"$_typrova_pristine/.update-timestamp")" = "$(stat -c %Y "$inf")" ]
 }
 
-# Under the pristine prefix's own lock: a second caller waits for the first one's boot and then
-# finds it done. Set up by 64-bit wineboot, whichever loader later runs programs in its copies;
-# bounded generously, since with 32-bit Wine installed it also installs the 32-bit side. It
-# points the environment at the pristine prefix: run it in a process of its own.
+# Boots the pristine prefix unless it is ready, on a private Xvfb, under the pristine prefix's
+# own lock: a second caller waits for the first one's boot and then finds it done. Set up by
+# 64-bit wineboot, whichever loader later runs programs in its copies; bounded generously,
+# since with 32-bit Wine installed it also installs the 32-bit side. It points the environment
+# at the pristine prefix: run it in a process of its own.
 wine_pristine_boot() {
   export TYPROVA_WINEPREFIX="$_typrova_pristine"
   wine_env && _typrova_lock_session 900 || return 1
@@ -202,7 +204,8 @@ _typrova_new_prefix() {
   echo "wine-env: $WINEPREFIX copied from the booted prefix in $((SECONDS - t0)) s" >&2
 }
 
-# Exports DISPLAY (and TYPROVA_XVFB_PID when it started Xvfb).
+# Prepares a display and a booted prefix with a running server and desktop. Exports DISPLAY
+# (and TYPROVA_XVFB_PID when it started Xvfb).
 wine_session_start() {
   wine_env && _typrova_lock_session 600 || return 1
   _typrova_session_setup && return 0
@@ -250,7 +253,8 @@ _typrova_session_setup() {
   fi
 }
 
-# Does nothing to a session this shell does not own.
+# Stops the server and the Xvfb that wine_session_start started and frees the prefix. Does
+# nothing to a session this shell does not own.
 wine_session_stop() {
   [ -n "${TYPROVA_LOCK_FD:-}" ] || return 0
   _typrova_stop_server
