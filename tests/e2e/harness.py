@@ -212,13 +212,7 @@ class Session:
         return prog
 
     def wait_window(self, caption: str, timeout_ms: int = 20000) -> tuple[int, int]:
-        argv = [self.env["WINE"], self.winprobe, "wait", caption, str(timeout_ms)]
-        try:
-            r = self._run(argv, timeout=timeout_ms / 1000 + 30)
-        except subprocess.TimeoutExpired:
-            # The probe itself hung, past its own timeout: seen twice on a loaded machine, as
-            # the probe started beside the program it waits for. It is asked once more.
-            r = self._run(argv, timeout=timeout_ms / 1000 + 30)
+        r = self.probe("wait", caption, str(timeout_ms), timeout=timeout_ms / 1000 + 30)
         m = re.match(r"hwnd=0x([0-9a-f]+) pid=(\d+)", r.stdout)
         if not m:
             raise HarnessError(f"unexpected winprobe wait output {r.stdout!r}")
@@ -244,16 +238,27 @@ class Session:
     # --- reading and poking the window (winprobe) -----------------------------------------
 
     # Probe commands that only read the window, and so may be asked twice.
-    _READ_ONLY_PROBES = ("text", "rect", "focus")
+    _READ_ONLY_PROBES = ("text", "rect", "focus", "wait")
 
-    def probe(self, *args: str, check: bool = True) -> subprocess.CompletedProcess:
+    def probe(self, *args: str, check: bool = True,
+              timeout: float = 30.0) -> subprocess.CompletedProcess:
         argv = [self.env["WINE"], self.winprobe, *args]
-        r = self._run(argv, check=False)
-        if r.returncode != 0 and args and args[0] in self._READ_ONLY_PROBES:
-            # On a loaded machine a probe process now and then fails without a word; a read
-            # is asked once more before it counts as a failure.
+
+        def once() -> Optional[subprocess.CompletedProcess]:
+            try:
+                return self._run(argv, timeout=timeout, check=False)
+            except subprocess.TimeoutExpired:
+                return None
+
+        r = once()
+        if (r is None or r.returncode != 0) and args and args[0] in self._READ_ONLY_PROBES:
+            # On a loaded machine a probe process now and then fails without a word, or hangs
+            # past its own timeout as it starts beside a program starting: a read is asked
+            # once more before it counts as a failure.
             time.sleep(0.2)
-            r = self._run(argv, check=False)
+            r = once()
+        if r is None:
+            raise HarnessError(f"winprobe {' '.join(args[:2])}... did not answer in {timeout} s")
         if check and r.returncode != 0:
             raise HarnessError(f"winprobe {' '.join(args[:2])}... failed "
                                f"({r.returncode}): {r.stderr.strip()}")
