@@ -7,9 +7,7 @@
 #include "harness.h"
 
 #include "about_dlg.h"
-#include "app.h"
 #include "resource.h"
-#include "typing_dlg.h"
 
 #include <gtest/gtest.h>
 
@@ -164,9 +162,7 @@ void checkDialog(HWND dialog, const char* name,
 TEST(Fit, MainWindowWithFullTables)
 {
     harness::FakeTicks ticks;
-    CTypingDlg dialog(ticks, nullptr);
-    AfxGetApp()->m_pMainWnd = &dialog;
-    harness::runModal(dialog, "Typrova", [&](HWND window) {
+    harness::runMainWindow(ticks, [&](HWND window) {
         // Holds of 1234.56 ms and pauses of 4321.09 ms: four-digit values in every label.
         harness::Keyboard keys(ticks);
         const double end = keys.type(GetDlgItem(window, IDC_ENTERED), "Abcdefghijklmno", 1000, 1234.56, 4321.09);
@@ -177,7 +173,6 @@ TEST(Fit, MainWindowWithFullTables)
                     {{IDC_VERDICT, "Enter text"}, {IDC_VERDICT, "FAILED"}, {IDC_VERDICT, "OK"},
                      {IDC_SCORE, "100.00"}, {IDC_THRESHOLD_VALUE, "100.00"}});
     });
-    AfxGetApp()->m_pMainWnd = nullptr;
 }
 
 TEST(Fit, AboutBox)

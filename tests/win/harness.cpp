@@ -1,7 +1,9 @@
 // Modal-dialog driver and window lookups used by the Windows-side tests.
 #include "harness.h"
 
+#include "app.h"
 #include "dialog.h"
+#include "typing_dlg.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +77,15 @@ INT_PTR runModal(CDialog& dialog, const char* caption, const std::function<void(
     });
     const INT_PTR result = dialog.DoModal();
     driverThread.join();
+    return result;
+}
+
+INT_PTR runMainWindow(const typrova::TickSource& ticks, const std::function<void(HWND)>& driver)
+{
+    CTypingDlg dialog(ticks, nullptr);
+    AfxGetApp()->m_pMainWnd = &dialog;
+    const INT_PTR result = runModal(dialog, "Typrova", driver);
+    AfxGetApp()->m_pMainWnd = nullptr;
     return result;
 }
 

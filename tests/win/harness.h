@@ -19,6 +19,9 @@ namespace harness {
 // window (top-level window of this thread with `caption`) is visible. After the driver
 // returns the dialog is closed if it is still open. Returns the DoModal result.
 INT_PTR runModal(CDialog& dialog, const char* caption, const std::function<void(HWND)>& driver);
+// runModal on the program's main window as the application's main window, as the program's
+// start-up runs it, with `ticks` as its clock; the application has no main window afterwards.
+INT_PTR runMainWindow(const typrova::TickSource& ticks, const std::function<void(HWND)>& driver);
 
 // A visible top-level window with `caption` owned by thread `threadId`, waiting up to
 // `timeoutMs`; nullptr if none appears.

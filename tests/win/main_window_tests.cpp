@@ -9,7 +9,6 @@
 #include "expected_layout.h"
 #include "resource.h"
 #include "timing_grid.h"
-#include "typing_dlg.h"
 #include "typrova_app.h"
 
 #include <commctrl.h>
@@ -35,15 +34,11 @@ class MainWindow : public testing::Test {
 protected:
     INT_PTR run(const std::function<void(HWND)>& driver)
     {
-        CTypingDlg dialog(ticks, nullptr);
-        AfxGetApp()->m_pMainWnd = &dialog;
-        const INT_PTR result = harness::runModal(dialog, "Typrova", [&](HWND window) {
+        return harness::runMainWindow(ticks, [&](HWND window) {
             entered = GetDlgItem(window, IDC_ENTERED);
             reentered = GetDlgItem(window, IDC_REENTERED);
             driver(window);
         });
-        AfxGetApp()->m_pMainWnd = nullptr;
-        return result;
     }
     static std::string pressed(HWND dialog, int key) { return itemText(dialog, kEnteredGrid.pressed[key]); }
     static std::string interval(HWND dialog, int key) { return itemText(dialog, kEnteredGrid.intervals[key]); }
