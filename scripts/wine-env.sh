@@ -71,7 +71,9 @@ _typrova_start_xvfb() {
   local fdfile num="" i
   fdfile=$(mktemp "${TMPDIR:-/tmp}/typrova-xvfb.XXXXXX") || return 1
   # -displayfd picks a free display and writes its number once the server accepts clients.
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" \
+  # -noreset: settings made by a client that has gone (the keyboard's auto-repeat rate) stay;
+  # by default the server resets them whenever its last client closes.
+  Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 3>"$fdfile" \
     </dev/null >>"$_typrova_log" 2>&1 {TYPROVA_LOCK_FD}>&- &
   export TYPROVA_XVFB_PID=$!
   for ((i = 0; i < 100; i++)); do        # up to 10 s
