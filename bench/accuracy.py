@@ -231,7 +231,8 @@ def cut_passwords(sentence: Sequence[Keystroke], skipped: collections.Counter,
     for k in sentence:
         if not k.key or k.press <= held_until:
             skipped["keys that leave the field or close the window (a password ends there)"] += 1
-            held_until = max(held_until, k.release) if not k.key else held_until
+            if not k.key:
+                held_until = max(held_until, k.release)
             if current:
                 out.append(current)
             current = []
