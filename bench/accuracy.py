@@ -231,7 +231,8 @@ def cut_passwords(sentence: Sequence[Keystroke], skipped: collections.Counter,
     for k in sentence:
         if not k.key or k.press <= held_until:
             skipped["keys that leave the field or close the window (a password ends there)"] += 1
-            held_until = max(held_until, k.release) if not k.key else held_until
+            if not k.key:
+                held_until = max(held_until, k.release)
             if current:
                 out.append(current)
             current = []
@@ -422,16 +423,11 @@ def _flatten(groups: Groups) -> list[tuple[str, int, Sequence[Event]]]:
             for i, chunk in enumerate(chunks)]
 
 
-def raise_priority(session: harness.Session, pids: Sequence[int]) -> int:
-    """The target's processes, the Wine server and Xvfb to the end-to-end tests' priority."""
-    return harness.raise_session_priority(session, [types.SimpleNamespace(pid=p) for p in pids])
-
-
 def run_typrova(session: harness.Session, exe: Path, groups: Groups, lateness: list[float],
                 name: str = "Typrova") -> dict[str, Errors]:
     errors = {g: Errors() for g in groups}
     app = session.launch(exe, CAPTION)
-    raise_priority(session, [app.pid])
+    harness.raise_session_priority(session, [app])
     try:
         for i, (group, number, chunk) in enumerate(_flatten(groups)):
             where = f"{name} {group} password {number}"
@@ -482,9 +478,11 @@ def run_reference(session: harness.Session, groups: Groups, name: str, argv: Seq
         session.click_at(*click)
         ready()
         # The target and every process it started (Chromium's renderers, GPU process, ...):
-        # the session it was started in.
+        # the session it was started in, to the end-to-end tests' priority with the Wine server
+        # and Xvfb (the harness reads only each program's pid).
         started = subprocess.run(["pgrep", "-s", str(proc.pid)], capture_output=True, text=True)
-        raise_priority(session, [int(pid) for pid in started.stdout.split()])
+        harness.raise_session_priority(
+            session, [types.SimpleNamespace(pid=int(pid)) for pid in started.stdout.split()])
         sent = []
         for _, _, chunk in _flatten(groups):
             sent.append(sent_events(session.play(script_text(chunk))))
