@@ -19,6 +19,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import driver  # noqa: E402
 import harness  # noqa: E402
+from driver import OPTIONS  # noqa: E402
 from harness import KeyEvent  # noqa: E402
 from replay import ENTERED, REENTERED  # noqa: E402
 
@@ -28,7 +29,6 @@ from replay import ENTERED, REENTERED  # noqa: E402
 # server's repeat timer drifts about 1 ms per repeat on a busy machine).
 REPEAT_DELAY_MS, REPEAT_INTERVAL_MS = 300, 50
 MAX_REPEATS = 3
-
 
 # RSS may grow a little while Wine warms caches (fonts, glyphs); more than this between the
 # first and the last sample of a run is a leak.
@@ -160,9 +160,6 @@ class Soak(driver.Window):
               f"in {seconds:.0f} s; RSS {rss[0]} KiB after the first chunk, {rss[-1]} KiB at the "
               f"end (max {max(rss)} KiB)", file=sys.stderr)
         self.assertLessEqual(rss[-1] - rss[0], RSS_GROWTH_LIMIT_KB, "memory grew")
-
-
-OPTIONS = driver.OPTIONS
 
 
 def options(p) -> None:
