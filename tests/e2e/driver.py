@@ -196,7 +196,7 @@ class Window(unittest.TestCase):
     # --- driving ----------------------------------------------------------------------------
 
     def focus(self, fld: int) -> None:
-        self.session.focus_field(CAPTION, fld, timeout=self.focus_s)
+        self.session.focus_field(self.caption, fld, timeout=self.focus_s)
 
     def play(self, events: Sequence[KeyEvent], during: Optional[Callable] = None) -> list:
         """Plays the events into whatever has the keyboard; waits for the window to settle."""
@@ -216,9 +216,9 @@ class Window(unittest.TestCase):
         """The field's "Clear" button, by a real click or by BM_CLICK."""
         button = replay.CLEAR_BUTTON[fld]
         if mouse:
-            self.session.click_control(CAPTION, button)
+            self.session.click_control(self.caption, button)
         else:
-            self.session.click_button(CAPTION, button)
+            self.session.click_button(self.caption, button)
         self.model.clear(fld)
         time.sleep(0.1)
 
@@ -227,7 +227,7 @@ class Window(unittest.TestCase):
     def shown(self) -> dict[int, str]:
         """Every value label, the result box, the threshold and both fields' texts."""
         ids = sorted(self.model.labels()) + RESULT_IDS
-        return dict(zip(ids, self.session.texts(CAPTION, ids)))
+        return dict(zip(ids, self.session.texts(self.caption, ids)))
 
     def compare(self, shown: dict[int, str]) -> replay.Comparison:
         """Both texts and every label against the model; a value past late_ms fails here."""
