@@ -27,12 +27,14 @@ APP = REPO / "build/win64/app/Typrova.exe"
 # sent, with outliers of 1.5-2 ms on a busy 2-core machine. Still caught: any fault that moves
 # a value by more than this in every attempt (a wrong slot, gap, unit or clock).
 TOL_MS = 3.0
-# A value off by more than this fails at once: the longest delivery stall seen here was 40 ms.
+# A value off by more than this is "very late": past the usual delivery stalls here (up to
+# 40 ms), though a whole-machine stall of 160 ms was seen once in CI. A suite that can type
+# again does so; one that cannot fails at once.
 LATE_MS = 100.0
-ATTEMPTS = 3
+ATTEMPTS = 4
 # On a noisy host some events come 3-30 ms late in most typings, however often they are
-# repeated: the values a check ends with may include this share late (never one that was late
-# in every attempt, never one past LATE_MS).
+# repeated. The attempt a typing ends with may have this share of its values late, never fewer
+# than the two values one late event moves (the gap before it grows, the one after it shrinks).
 LATE_SHARE = 0.1
 # Mean of (shown - sent) over a suite's injector-timed values within tolerance. A late event
 # lengthens one gap and shortens the next by as much, so delivery noise leaves the mean within
@@ -93,34 +95,58 @@ def human_typing(word: str, seed: int, start_ms: float = 400.0, tempo: float = 1
 
 class Misses:
     """The late-delivery policy. Delivery noise is random: a value that misses its tolerance in
-    one attempt may be retried. A fault is systematic: a label whose every value (two or more)
-    missed fails, whatever the size of the miss. Of the values a check ends with, at most
-    LATE_SHARE may be late; the allowance and the misses both count values."""
+    one attempt is typed again. A fault is systematic: a label whose every value (two or more)
+    missed fails, whatever the size of the miss. A typing ends at the first attempt within the
+    allowance (no value very late, at most LATE_SHARE late) whose late labels were each on time
+    before, or after ATTEMPTS; that attempt, the one the window keeps, is judged. carried: the
+    misses an earlier check accepted that the window still shows; they do not count again."""
 
-    def __init__(self) -> None:
+    def __init__(self, carried: frozenset = frozenset()) -> None:
+        self.carried = carried
         self.seen: dict[int, set] = defaultdict(set)
         self.missed: dict[int, set] = defaultdict(set)
+        self.last: Optional[replay.Comparison] = None
 
     def add(self, cmp: replay.Comparison) -> None:
+        self.last = cmp
         for cid, text, want in cmp.values:
             self.seen[cid].add((text, want))
-        for cid, text, want in cmp.late:
+        for cid, text, want in self._new(cmp.missed):
             self.missed[cid].add((text, want))
 
-    def failures(self, late: int, compared: int) -> list[str]:
-        """What breaks the policy when the check ends with `late` of `compared` values late."""
-        out = [f"label {cid} missed its tolerance with every value ({len(vals)})"
-               for cid, vals in sorted(self.missed.items())
-               if len(vals) >= 2 and vals == self.seen[cid]]
-        allowed = max(1, int(compared * LATE_SHARE))
-        if late > allowed:
-            out.append(f"{late} late values of {compared} (allowed {allowed})")
-        return out
+    def _new(self, values: list) -> list:
+        return [v for v in values if v not in self.carried]
+
+    def settled(self) -> bool:
+        """The last attempt is within the allowance, and each label it missed was on time in an
+        earlier one: typing again can tell nothing more."""
+        cmp = self.last
+        return cmp is not None and not self._over(cmp) and all(
+            self.seen[cid] - self.missed[cid] for cid, _, _ in self._new(cmp.missed))
+
+    def _systematic(self) -> list[str]:
+        return [f"label {cid} missed its tolerance with every value ({len(vals)})"
+                for cid, vals in sorted(self.missed.items())
+                if len(vals) >= 2 and vals == self.seen[cid]]
+
+    @staticmethod
+    def _share(late: int, compared: int) -> list[str]:
+        allowed = max(2, int(compared * LATE_SHARE))
+        return [f"{late} late values of {compared} (allowed {allowed})"] if late > allowed else []
+
+    def _over(self, cmp: replay.Comparison) -> list[str]:
+        very_late = self._new(cmp.very_late)
+        return ([f"{len(very_late)} very late value(s)"] if very_late else []) + \
+            self._share(len(self._new(cmp.late)), cmp.compared)
+
+    def failures(self) -> list[str]:
+        """What breaks the policy over the attempts of one typing."""
+        return self._systematic() + (self._over(self.last) if self.last else [])
 
     def suite_failures(self) -> list[str]:
         """The policy over every distinct value a suite that cannot retry compared."""
-        return self.failures(sum(map(len, self.missed.values())),
-                             sum(map(len, self.seen.values())))
+        return self._systematic() + self._share(sum(map(len, self.missed.values())),
+                                                sum(map(len, self.seen.values())))
 
 
 class Record:
@@ -171,6 +197,7 @@ class Window(unittest.TestCase):
     session: harness.Session
     app: harness.Program
     model: replay.Model
+    carried: frozenset = frozenset()  # the misses the last typing ended with (Misses)
 
     @classmethod
     def setUpClass(cls) -> None:
@@ -229,14 +256,15 @@ class Window(unittest.TestCase):
         ids = sorted(self.model.labels()) + RESULT_IDS
         return dict(zip(ids, self.session.texts(self.caption, ids)))
 
-    def compare(self, shown: dict[int, str]) -> replay.Comparison:
-        """Both texts and every label against the model; a value past late_ms fails here."""
+    def compare(self, shown: dict[int, str], retyped: bool = False) -> replay.Comparison:
+        """Both texts and every label against the model. A wrong text fails here, and so does a
+        very late value unless the typing is retyped (type_and_check)."""
         for fld in (ENTERED, REENTERED):
             self.assertEqual(shown[fld], self.model.fields[fld].text, f"field {fld}")
         cmp = self.model.compare(shown, self.tol_ms, self.late_ms)
-        self.assertFalse(cmp.bad, cmp.describe())
+        self.assertFalse(cmp.bad if retyped else cmp.bad + cmp.very_late, cmp.describe())
         RECORD.add(cmp)
-        if cmp.late:
+        if cmp.missed:
             print(f"\nlate values: {cmp.describe()}", file=sys.stderr)
         return cmp
 
@@ -244,20 +272,22 @@ class Window(unittest.TestCase):
                        clear_first: bool = False) -> tuple[dict[int, str], replay.Comparison]:
         """Types the events and compares the window with the model, retyping (up to ATTEMPTS
         times in all) while values are late, under the Misses policy, then checks the result
-        box. clear_first: empty the field before each retyping."""
-        misses = Misses()
+        box. clear_first: empty the field before each retyping (needed unless typing the
+        events again leaves the same text)."""
+        misses = Misses(self.carried)
         for attempt in range(1, ATTEMPTS + 1):
             if attempt > 1 and clear_first:
                 self.clear(fld)
             self.type(fld, events)
             shown = self.shown()
-            cmp = self.compare(shown)
+            cmp = self.compare(shown, retyped=True)
             misses.add(cmp)
-            if not cmp.late:
+            if misses.settled():
                 break
             print(f"attempt {attempt} of {ATTEMPTS}", file=sys.stderr)
-        failures = misses.failures(len(cmp.late), cmp.compared)
+        failures = misses.failures()
         self.assertFalse(failures, "; ".join(failures))
+        type(self).carried = frozenset(cmp.missed)     # the next typing's steps see them too
         self.check_result(shown)
         return shown, cmp
 

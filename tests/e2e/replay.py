@@ -224,9 +224,10 @@ class Model:
     def compare(self, shown: dict[int, str], tol_ms: float, late_ms: float) -> "Comparison":
         """Checks shown label texts against the expected values. A value never stored must read
         exactly "0.00"; an unknown one is skipped; any other must be within tol_ms (plus its
-        own extra tolerance). A value off by more than that but no more than late_ms is listed
-        as "late" (maybe an event that reached the program late; driver.Misses judges), anything
-        else as "bad"."""
+        own extra tolerance). A value off by more than that is listed as "late" (maybe an event
+        that reached the program late), past late_ms more as "very late" (maybe a stall of the
+        whole machine); driver.Misses judges both. A text that is no finite number, or not
+        "0.00" where nothing was stored, is "bad"."""
         res = Comparison()
         errs = self.label_errors()
         for cid, want in self.labels().items():
@@ -253,7 +254,7 @@ class Model:
                 if diff <= tol_ms:
                     res.timed.append((cid, text, want))
             if diff > tol_ms + errs[cid] + late_ms:
-                res.bad.append((cid, text, want))
+                res.very_late.append((cid, text, want))
             elif diff > tol_ms + errs[cid]:
                 res.late.append((cid, text, want))
         return res
@@ -266,14 +267,21 @@ class Comparison:
     max_diff: float = 0.0      # largest |shown - expected| over injector-timed values
     bad: list = field(default_factory=list)   # (label id, shown text, expected): wrong
     late: list = field(default_factory=list)  # the same, off by a plausible delivery delay
+    very_late: list = field(default_factory=list)  # the same, off by more than late_ms
     values: list = field(default_factory=list)  # the same, every value compared with a timing
     timed: list = field(default_factory=list)   # the same, injector-timed and within tolerance
 
+    @property
+    def missed(self) -> list:
+        """The values off by a delivery delay, small or large."""
+        return self.late + self.very_late
+
     def describe(self) -> str:
-        rows = [f"  label {cid}: shown {text!r}, expected {want:.3f}{' (late?)' if late else ''}"
-                for rows_, late in ((self.bad, False), (self.late, True))
+        rows = [f"  label {cid}: shown {text!r}, expected {want:.3f}{tag}"
+                for rows_, tag in ((self.bad, ""), (self.very_late, " (very late?)"),
+                                   (self.late, " (late?)"))
                 for cid, text, want in rows_]
-        return (f"{len(self.bad) + len(self.late)} label(s) off (compared {self.compared}, "
+        return (f"{len(rows)} label(s) off (compared {self.compared}, "
                 f"skipped {self.skipped}):\n" + "\n".join(rows))
 
 

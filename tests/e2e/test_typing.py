@@ -113,21 +113,34 @@ class ModelChecks(unittest.TestCase):
     needs = ("score_tool",)
 
     def test_late_delivery_policy(self):
-        # Attempts over 20 labels: the labels late in each; whether the typing fails, and
-        # whether a suite that cannot retry (it counts every distinct value) fails.
-        a, b, c = 1, 2, 3
-        for attempts, fails, suite_fails in (
-                ([{a}, {a}, {a}], True, True),           # the same label every time
-                ([{a}, set()], False, False),            # late once, then on time
-                ([{a}, {b}, {a, b}], False, False),      # noise: 2 of 20 allowed
-                ([{a}, {b}, {a, b, c}], True, False)):   # 3 of the last 20; 5 of all 60
-            misses = driver.Misses()
+        # Attempts over 20 labels, each the labels late in it (a capital: very late), typed
+        # until Misses is settled; how many were typed, whether the typing fails, and whether
+        # a suite that cannot retry (it counts every distinct value and fails very late ones
+        # at once) fails. Label "z" is a miss an earlier check accepted (carried).
+        def attempt(n: int, late: str) -> replay.Comparison:
+            cmp = replay.Comparison(compared=20)
+            cmp.values = [(cid, f"{n}", 0.0) for cid in range(20)]
+            cmp.values.append((25, "z", 0.0))
+            cmp.late = [v for v in cmp.values if chr(ord("a") + v[0]) in late]
+            cmp.very_late = [v for v in cmp.values if chr(ord("A") + v[0]) in late]
+            return cmp
+
+        for attempts, typed, fails, suite_fails in (
+                (["a", "a", "a", "a"], 4, True, True),        # the same label every time
+                (["a", ""], 2, False, False),                 # late once, then on time
+                (["a", "b", "ab"], 2, False, False),          # b was on time before: settled
+                (["ab", "ac", "c"], 3, False, False),         # a on time at last
+                (["abc", "bcd", "cde", "def"], 4, True, True),  # 3 of 20 at the end; 12 of 80
+                (["A", "b"], 2, False, False),                # a stall, then noise
+                (["A", "B", "C", "D"], 4, True, False),       # very late to the end
+                (["z", "z", "za"], 1, False, False)):         # z is not counted again
+            misses = driver.Misses(carried=frozenset({(25, "z", 0.0)}))
             for n, late in enumerate(attempts):
-                cmp = replay.Comparison(compared=20)
-                cmp.values = [(cid, f"{n}", 0.0) for cid in range(20)]
-                cmp.late = [v for v in cmp.values if v[0] in late]
-                misses.add(cmp)
-            self.assertEqual(bool(misses.failures(len(cmp.late), cmp.compared)), fails, attempts)
+                misses.add(attempt(n, late))
+                if misses.settled():
+                    break
+            self.assertEqual(n + 1, typed, attempts)
+            self.assertEqual(bool(misses.failures()), fails, attempts)
             self.assertEqual(bool(misses.suite_failures()), suite_fails, attempts)
 
     def play(self, m: replay.Model, fld: int, rows, new_run=False):
