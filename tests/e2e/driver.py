@@ -27,6 +27,14 @@ APP = REPO / "build/win64/app/Typrova.exe"
 # sent, with outliers of 1.5-2 ms on a busy 2-core machine. Still caught: any fault that moves
 # a value by more than this in every attempt (a wrong slot, gap, unit or clock).
 TOL_MS = 3.0
+# Wine's key path takes longer for a press than for a release, and by how much varies from
+# press to press and from hour to hour on these machines: about 1 ms on a quiet one, 2-7 ms
+# on a busy one, single presses 10-12 ms (seen in the suites and in CI). A late press makes
+# the Pressed it starts shorter and the Interval it ends longer, never the other way, so each
+# value may also lie that far on that side (replay.Model.compare). Still caught: a release
+# stamped late, a Pressed too long or an Interval too short by more than TOL_MS, any value
+# past the bound; how late presses come is the benchmark's to report (hold and pause errors).
+PRESS_LAG_MS = 12.0
 # A value off by more than this is "very late": past the usual delivery stalls here (up to
 # 40 ms), though a whole-machine stall of 160 ms was seen once in CI. A suite that can type
 # again does so; one that cannot fails at once.
@@ -45,6 +53,8 @@ BIAS_MIN_VALUES = 10
 # After the last key, before the window is read: the probe is a new Wine process whose start
 # keeps the Wine server busy, and a key event still on its way would be stamped late.
 SETTLE_S = 0.3
+PRESSED_LABELS = {cid for fld in (ENTERED, REENTERED)
+                  for cid, kind, _ in replay.grid(fld) if kind == "pressed"}
 RESULT_IDS = [replay.SCORE_LABEL, replay.VERDICT_LABEL, replay.THRESHOLD_LABEL, ENTERED,
               REENTERED]
 OPTIONS = argparse.Namespace()
@@ -171,8 +181,14 @@ class Record:
         n = len(self.values)
         if n:
             mean = sum(self.values.values()) / n
-            print(f"{n} timed values: mean shown - sent {mean:+.3f} ms (bound {self.bias_ms} ms), "
-                  f"max |shown - sent| {self.max_diff:.3f} ms", file=sys.stderr)
+            # Per kind: a press that reaches the program later than a release shortens every
+            # Pressed and lengthens every Interval, which the mean of both hides.
+            kinds = {kind: [d for (cid, _, _), d in self.values.items()
+                            if (cid in PRESSED_LABELS) == (kind == "Pressed")]
+                     for kind in ("Pressed", "Interval")}
+            split = ", ".join(f"{kind} {sum(d) / len(d):+.3f}" for kind, d in kinds.items() if d)
+            print(f"{n} timed values: mean shown - sent {mean:+.3f} ms (bound {self.bias_ms} ms; "
+                  f"{split}), max |shown - sent| {self.max_diff:.3f} ms", file=sys.stderr)
             if n >= BIAS_MIN_VALUES and abs(mean) > self.bias_ms:
                 out.append(f"systematic bias: mean shown - sent {mean:+.3f} ms over {n} values")
         return out
@@ -261,7 +277,7 @@ class Window(unittest.TestCase):
         very late value unless the typing is retyped (type_and_check)."""
         for fld in (ENTERED, REENTERED):
             self.assertEqual(shown[fld], self.model.fields[fld].text, f"field {fld}")
-        cmp = self.model.compare(shown, self.tol_ms, self.late_ms)
+        cmp = self.model.compare(shown, self.tol_ms, self.late_ms, PRESS_LAG_MS)
         self.assertFalse(cmp.bad if retyped else cmp.bad + cmp.very_late, cmp.describe())
         RECORD.add(cmp)
         if cmp.missed:

@@ -80,6 +80,14 @@ def typed_character(key: str, shift: bool, caps: bool = False) -> Optional[str]:
     return None
 
 
+def _number(text: str) -> float:
+    """A label's text as a number; NaN when it is none."""
+    try:
+        return float(text)
+    except ValueError:
+        return math.nan
+
+
 MODIFIERS = {"Shift_L", "Shift_R"}
 CARET_KEYS = {"Left", "Right", "Home", "End"}
 
@@ -94,6 +102,11 @@ class Field:
     # an event it depends on was not sent by the injector (an X auto-repeat).
     interval_err: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
     pressed_err: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
+    # Which way each stored value moves when a press it is measured from or to reaches the
+    # program late: (-1, 0) from a press to a release, (0, 1) from a release to a press,
+    # (-1, 1) between two presses, (0, 0) between two releases.
+    interval_lag: list = field(default_factory=lambda: [(0, 0)] * (MAX_KEYS + 1))
+    pressed_lag: list = field(default_factory=lambda: [(0, 0)] * (MAX_KEYS + 1))
 
 
 class Model:
@@ -115,6 +128,8 @@ class Model:
         self.previous_gap = UNKNOWN
         self.gap_err = 0.0
         self.previous_gap_err = 0.0
+        self.last_down = False                    # whether the most recent event was a press
+        self.gap_lag = self.previous_gap_lag = (0, 0)
         self.shift_down: set[str] = set()
         self.caps = False                         # Caps Lock, toggled by its key presses
         self.threshold_pos = threshold_pos        # the slider's position now
@@ -128,8 +143,10 @@ class Model:
         """The next key event's gap is unknown (it comes from another injector run)."""
         self.last_ms = None
 
-    def stamp(self, t_ms: float, err_ms: float = 0.0) -> None:
+    def stamp(self, t_ms: float, err_ms: float = 0.0, down: bool = False) -> None:
         self.previous_gap, self.previous_gap_err = self.gap, self.gap_err
+        self.previous_gap_lag, self.gap_lag = self.gap_lag, (-int(self.last_down), int(down))
+        self.last_down = down
         if self.last_ms is None or math.isinf(err_ms) or math.isinf(self.last_err):
             self.gap, self.gap_err = UNKNOWN, 0.0
         else:
@@ -166,7 +183,7 @@ class Model:
                     raise ValueError(f"key {key!r} is not modelled")
                 f.text = f.text[: f.caret] + ch + f.text[f.caret:]
                 f.caret += 1
-            self.stamp(t_ms, err_ms)
+            self.stamp(t_ms, err_ms, down=True)
             return
         self.shift_down.discard(key)
         self.stamp(t_ms, err_ms)
@@ -176,6 +193,8 @@ class Model:
             f.pressed[length] = self.gap
             f.interval_err[length] = self.previous_gap_err
             f.pressed_err[length] = self.gap_err
+            f.interval_lag[length] = self.previous_gap_lag
+            f.pressed_lag[length] = self.gap_lag
             self.stores += 1
             self.evaluate()
 
@@ -221,21 +240,26 @@ class Model:
         return {cid: getattr(f, kind + "_err")[k]
                 for fld, f in self.fields.items() for cid, kind, k in grid(fld)}
 
-    def compare(self, shown: dict[int, str], tol_ms: float, late_ms: float) -> "Comparison":
+    def label_lags(self) -> dict[int, tuple[int, int]]:
+        """Which way each label's value moves when a press reaches the program late
+        (Field.pressed_lag)."""
+        return {cid: getattr(f, kind + "_lag")[k]
+                for fld, f in self.fields.items() for cid, kind, k in grid(fld)}
+
+    def compare(self, shown: dict[int, str], tol_ms: float, late_ms: float,
+                press_lag_ms: float = 0.0) -> "Comparison":
         """Checks shown label texts against the expected values. A value never stored must read
         exactly "0.00"; an unknown one is skipped; any other must be within tol_ms (plus its
-        own extra tolerance). A value off by more than that is listed as "late" (maybe an event
-        that reached the program late), past late_ms more as "very late" (maybe a stall of the
-        whole machine); driver.Misses judges both. A text that is no finite number, or not
-        "0.00" where nothing was stored, is "bad"."""
+        own extra tolerance) of its expected value, or of what presses that reached the program
+        up to press_lag_ms late make of it (label_lags). A value off by more than that is
+        listed as "late" (maybe an event that reached the program late), past late_ms more as
+        "very late" (maybe a stall of the whole machine); driver.Misses judges both. A text
+        that is no finite number, or not "0.00" where nothing was stored, is "bad"."""
         res = Comparison()
-        errs = self.label_errors()
+        errs, lags = self.label_errors(), self.label_lags()
         for cid, want in self.labels().items():
             text = shown[cid]
-            try:
-                got = float(text)
-            except ValueError:
-                got = math.nan
+            got = _number(text)
             if not math.isfinite(got):       # "nan" would pass every comparison below
                 res.bad.append((cid, text, want))
                 continue
@@ -246,7 +270,9 @@ class Model:
                 if text != "0.00":
                     res.bad.append((cid, text, want))
                 continue
-            diff = abs(got - want)
+            # The distance from what late presses can make of the value.
+            lo, hi = (want + way * press_lag_ms for way in lags[cid])
+            diff = max(lo - got, got - hi, 0.0)
             res.compared += 1
             res.values.append((cid, text, want))
             if errs[cid] == 0.0:

@@ -57,7 +57,7 @@ class Hostile(driver.Window):
             if what == KEY:
                 m.key(fld, e.sent_ms, e.down, e.key, err)
             elif what == STAMP:
-                m.stamp(e.sent_ms, err)
+                m.stamp(e.sent_ms, err, e.down)
 
     def clear_both(self) -> None:
         for fld in (ENTERED, REENTERED):

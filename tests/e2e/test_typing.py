@@ -198,6 +198,28 @@ class ModelChecks(unittest.TestCase):
         shown[replay.pressed_label(ENTERED, 2)] = "nan"     # a label no comparison holds
         self.assertEqual(len(m.compare(shown, 3.0, 100.0).bad), 1)
 
+    def test_late_presses_move_values_one_way_only(self):
+        # Keys a-d, then e pressed while d is down. A press up to 12 ms late (beyond the 3 ms
+        # tolerance) shortens the value it starts and lengthens the value it ends; a release is
+        # never late. Rows: how late each event came, and how many of the 6 timed values miss.
+        events = [(t, d, k) for i, k in enumerate("abcd")
+                  for t, d in ((200 * i, "down"), (200 * i + 80, "up"))][:-1]
+        events += [(700, "down", "e"), (720, "up", "d"), (800, "up", "e")]
+        m = replay.Model()
+        self.play(m, ENTERED, events, new_run=True)
+        for name, late, misses in (
+                ("every press 10 ms late", lambda d, k: 10 * (d == "down"), 0),
+                ("e's press 12 ms late", lambda d, k: 12 * ((d, k) == ("down", "e")), 0),
+                ("every press 16 ms late", lambda d, k: 16 * (d == "down"), 5),
+                ("every release 4 ms late", lambda d, k: 4 * (d == "up"), 5)):
+            moved = replay.Model()
+            self.play(moved, ENTERED, [(t + late(d, k), d, k) for t, d, k in events],
+                      new_run=True)
+            shown = {cid: "0.00" if math.isnan(v) else f"{v:.2f}"
+                     for cid, v in moved.labels().items()}
+            cmp = m.compare(shown, 3.0, 100.0, 12.0)
+            self.assertEqual(len(cmp.missed), misses, (name, cmp.describe()))
+
     def test_result_box_follows_the_slider_of_the_last_evaluation(self):
         m = replay.Model()
         m.stamp(-100)
