@@ -102,11 +102,11 @@ class Field:
     # an event it depends on was not sent by the injector (an X auto-repeat).
     interval_err: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
     pressed_err: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
-    # Which way each stored value moves when a press it is measured from or to reaches the
-    # program late: (-1, 0) from a press to a release, (0, 1) from a release to a press,
-    # (-1, 1) between two presses, (0, 0) between two releases.
-    interval_lag: list = field(default_factory=lambda: [(0, 0)] * (MAX_KEYS + 1))
-    pressed_lag: list = field(default_factory=lambda: [(0, 0)] * (MAX_KEYS + 1))
+    # Whether the event each stored value is measured from, and the one it is measured to, was
+    # a press: an event that reaches the program late shortens the first value and lengthens
+    # the second, and presses come later than releases.
+    interval_ends: list = field(default_factory=lambda: [(False, False)] * (MAX_KEYS + 1))
+    pressed_ends: list = field(default_factory=lambda: [(False, False)] * (MAX_KEYS + 1))
 
 
 class Model:
@@ -129,7 +129,7 @@ class Model:
         self.gap_err = 0.0
         self.previous_gap_err = 0.0
         self.last_down = False                    # whether the most recent event was a press
-        self.gap_lag = self.previous_gap_lag = (0, 0)
+        self.gap_ends = self.previous_gap_ends = (False, False)
         self.shift_down: set[str] = set()
         self.caps = False                         # Caps Lock, toggled by its key presses
         self.threshold_pos = threshold_pos        # the slider's position now
@@ -145,7 +145,7 @@ class Model:
 
     def stamp(self, t_ms: float, err_ms: float = 0.0, down: bool = False) -> None:
         self.previous_gap, self.previous_gap_err = self.gap, self.gap_err
-        self.previous_gap_lag, self.gap_lag = self.gap_lag, (-int(self.last_down), int(down))
+        self.previous_gap_ends, self.gap_ends = self.gap_ends, (self.last_down, down)
         self.last_down = down
         if self.last_ms is None or math.isinf(err_ms) or math.isinf(self.last_err):
             self.gap, self.gap_err = UNKNOWN, 0.0
@@ -193,8 +193,8 @@ class Model:
             f.pressed[length] = self.gap
             f.interval_err[length] = self.previous_gap_err
             f.pressed_err[length] = self.gap_err
-            f.interval_lag[length] = self.previous_gap_lag
-            f.pressed_lag[length] = self.gap_lag
+            f.interval_ends[length] = self.previous_gap_ends
+            f.pressed_ends[length] = self.gap_ends
             self.stores += 1
             self.evaluate()
 
@@ -240,24 +240,27 @@ class Model:
         return {cid: getattr(f, kind + "_err")[k]
                 for fld, f in self.fields.items() for cid, kind, k in grid(fld)}
 
-    def label_lags(self) -> dict[int, tuple[int, int]]:
-        """Which way each label's value moves when a press reaches the program late
-        (Field.pressed_lag)."""
-        return {cid: getattr(f, kind + "_lag")[k]
+    def label_ends(self) -> dict[int, tuple[bool, bool]]:
+        """Whether each label's value is measured from a press, and to one (Field)."""
+        return {cid: getattr(f, kind + "_ends")[k]
                 for fld, f in self.fields.items() for cid, kind, k in grid(fld)}
 
     def compare(self, shown: dict[int, str], tol_ms: float, late_ms: float,
-                press_lag_ms: float = 0.0) -> "Comparison":
+                lag_ms: tuple[float, float] = (0.0, 0.0)) -> "Comparison":
         """Checks shown label texts against the expected values. A value never stored must read
         exactly "0.00"; an unknown one is skipped; any other must be within tol_ms (plus its
-        own extra tolerance) of its expected value, or of what presses that reached the program
-        up to press_lag_ms late make of it (label_lags). A value off by more than that is
-        listed as "late" (maybe an event that reached the program late), past late_ms more as
-        "very late" (maybe a stall of the whole machine); driver.Misses judges both. A text
-        that is no finite number, or not "0.00" where nothing was stored, is "bad"."""
+        own extra tolerance) of its expected value, or of what events that reached the program
+        late make of it: presses up to lag_ms[0], releases up to lag_ms[1] (label_ends). A
+        value off by more than that is listed as "late" (maybe an event that reached the program
+        late), past late_ms more as "very late" (maybe a stall of the whole machine);
+        driver.Misses judges both. A text that is no finite number, or not "0.00" where nothing
+        was stored, is "bad". Comparison.pairs: each key's Interval and Pressed error together.
+        """
         res = Comparison()
-        errs, lags = self.label_errors(), self.label_lags()
-        for cid, want in self.labels().items():
+        errs, ends = self.label_errors(), self.label_ends()
+        late_by = {True: lag_ms[0], False: lag_ms[1]}
+        labels = self.labels()
+        for cid, want in labels.items():
             text = shown[cid]
             got = _number(text)
             if not math.isfinite(got):       # "nan" would pass every comparison below
@@ -271,18 +274,35 @@ class Model:
                     res.bad.append((cid, text, want))
                 continue
             # The distance from what late presses can make of the value.
-            lo, hi = (want + way * press_lag_ms for way in lags[cid])
+            lo, hi = want - late_by[ends[cid][0]], want + late_by[ends[cid][1]]
             diff = max(lo - got, got - hi, 0.0)
             res.compared += 1
             res.values.append((cid, text, want))
             if errs[cid] == 0.0:
-                res.max_diff = max(res.max_diff, diff)
+                res.max_diff = max(res.max_diff, abs(got - want))
                 if diff <= tol_ms:
                     res.timed.append((cid, text, want))
             if diff > tol_ms + errs[cid] + late_ms:
                 res.very_late.append((cid, text, want))
             elif diff > tol_ms + errs[cid]:
                 res.late.append((cid, text, want))
+        # A key's Interval and Pressed are consecutive gaps: a press between them that came
+        # late moves them by as much in opposite ways. Where the Interval starts at a release
+        # (the Pressed always ends at one), their errors add up to no more than how late those
+        # two releases came, and to any bias of every value: a Pressed that misses with them
+        # misses, and their mean error is the bias check's (driver.Record).
+        errors = {cid: float(text) - want for cid, text, want in res.values if not errs[cid]}
+        timed = {cid for cid, _, _ in res.timed}
+        missed = {v[0] for v in res.missed}
+        for fld in self.fields:
+            for k in range(2, MAX_KEYS + 1):
+                i, p = interval_label(fld, k), pressed_label(fld, k)
+                if i not in errors or p not in errors or ends[i][0]:
+                    continue
+                if abs(errors[i] + errors[p]) > tol_ms + lag_ms[1] and p not in missed:
+                    res.late.append((p, shown[p], labels[p]))
+                elif i in timed and p in timed:
+                    res.pairs[(i, shown[i], p, shown[p])] = (errors[i] + errors[p]) / 2
         return res
 
 
@@ -296,6 +316,7 @@ class Comparison:
     very_late: list = field(default_factory=list)  # the same, off by more than late_ms
     values: list = field(default_factory=list)  # the same, every value compared with a timing
     timed: list = field(default_factory=list)   # the same, injector-timed and within tolerance
+    pairs: dict = field(default_factory=dict)   # (labels and texts): a key's mean error, ms
 
     @property
     def missed(self) -> list:

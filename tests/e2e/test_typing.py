@@ -198,27 +198,42 @@ class ModelChecks(unittest.TestCase):
         shown[replay.pressed_label(ENTERED, 2)] = "nan"     # a label no comparison holds
         self.assertEqual(len(m.compare(shown, 3.0, 100.0).bad), 1)
 
-    def test_late_presses_move_values_one_way_only(self):
-        # Keys a-d, then e pressed while d is down. A press up to 12 ms late (beyond the 3 ms
-        # tolerance) shortens the value it starts and lengthens the value it ends; a release is
-        # never late. Rows: how late each event came, and how many of the 6 timed values miss.
+    def test_late_events_move_values_one_way_only(self):
+        # Keys a-d, then e pressed while d is down. Beyond the 3 ms tolerance a press may come
+        # up to 25 ms late and a release up to 6 ms; a late event shortens the value measured
+        # from it and lengthens the one measured to it. Rows: how late each event came, a bias
+        # added to every value; how many of the 6 timed values miss, and the mean error of the
+        # keys' Interval and Pressed together (the bias check's figure).
         events = [(t, d, k) for i, k in enumerate("abcd")
                   for t, d in ((200 * i, "down"), (200 * i + 80, "up"))][:-1]
         events += [(700, "down", "e"), (720, "up", "d"), (800, "up", "e")]
         m = replay.Model()
         self.play(m, ENTERED, events, new_run=True)
-        for name, late, misses in (
-                ("every press 10 ms late", lambda d, k: 10 * (d == "down"), 0),
-                ("e's press 12 ms late", lambda d, k: 12 * ((d, k) == ("down", "e")), 0),
-                ("every press 16 ms late", lambda d, k: 16 * (d == "down"), 5),
-                ("every release 4 ms late", lambda d, k: 4 * (d == "up"), 5)):
+        for name, late, bias, misses, key_mean in (
+                ("every press 20 ms late", lambda d, k: 20 * (d == "down"), 0, 0, 0.0),
+                ("e's press 25 ms late", lambda d, k: 25 * ((d, k) == ("down", "e")), 0, 0, 0.0),
+                ("every press 30 ms late", lambda d, k: 30 * (d == "down"), 0, 5, None),
+                ("every release 5 ms late", lambda d, k: 5 * (d == "up"), 0, 0, 0.0),
+                ("every release 10 ms late", lambda d, k: 10 * (d == "up"), 0, 5, None),
+                ("presses 20 ms late, every value 2 ms long", lambda d, k: 20 * (d == "down"), 2,
+                 0, 2.0)):
             moved = replay.Model()
             self.play(moved, ENTERED, [(t + late(d, k), d, k) for t, d, k in events],
                       new_run=True)
-            shown = {cid: "0.00" if math.isnan(v) else f"{v:.2f}"
+            shown = {cid: "0.00" if math.isnan(v) or not v else f"{v + bias:.2f}"
                      for cid, v in moved.labels().items()}
-            cmp = m.compare(shown, 3.0, 100.0, 12.0)
+            cmp = m.compare(shown, 3.0, 100.0, (25.0, 6.0))
             self.assertEqual(len(cmp.missed), misses, (name, cmp.describe()))
+            if key_mean is not None:
+                self.assertTrue(cmp.pairs, name)
+                self.assertAlmostEqual(sum(cmp.pairs.values()) / len(cmp.pairs), key_mean,
+                                       delta=0.01, msg=name)
+        # One Pressed 20 ms short, its Interval on time: no late press does that.
+        shown = {cid: "0.00" if math.isnan(v) or not v else f"{v:.2f}"
+                 for cid, v in m.labels().items()}
+        p3 = replay.pressed_label(ENTERED, 3)
+        shown[p3] = f"{m.labels()[p3] - 20:.2f}"
+        self.assertEqual([v[0] for v in m.compare(shown, 3.0, 100.0, (25.0, 6.0)).missed], [p3])
 
     def test_result_box_follows_the_slider_of_the_last_evaluation(self):
         m = replay.Model()
