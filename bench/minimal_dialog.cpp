@@ -10,7 +10,6 @@ constexpr int kDialogId = 200;
 constexpr int kFieldId = 1001;
 constexpr int kEchoId = 1066;
 
-// Called for every message of the dialog; returns TRUE when the message was handled.
 INT_PTR CALLBACK dialogProc(HWND dlg, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:

@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
 # The one benchmark command: installs what the benchmarks need, builds what is missing, then
-# runs timing accuracy (a synthetic and a real typing schedule), cost per key, start-up, size
-# and the verdict on real typists (touch-screen and physical-keyboard sets, as typist_verdicts
-# prints them; its plot goes to docs/), and prints the results (also written to
-# build/bench/results.md). Extra arguments go to bench/bench.py (e.g. --passwords 10,
-# --baseline-app OLD/Typrova.exe, --data DIR: a folder laid out like ../shared/realtyping).
-# Exits non-zero, naming the step, when a step fails.
+# runs bench/bench.py (what it measures: its docstring), passing on extra arguments (e.g.
+# --passwords 10, --baseline-app OLD/Typrova.exe, --data DIR). Exits non-zero, naming the
+# step, when a step fails.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"

@@ -522,11 +522,9 @@ int showTyping(const Options& o)
 {
     if (o.set == "both")
         throw std::runtime_error("--typing wants --set touch or --set keyboard");
-    const auto colon = o.typing.find(':');
-    if (colon == std::string::npos)
+    int person = 0, typing = 0;
+    if (std::sscanf(o.typing.c_str(), "%d:%d", &person, &typing) != 2)
         throw std::runtime_error("--typing wants PERSON:TYPING, e.g. 1:1");
-    const int person = std::atoi(o.typing.substr(0, colon).c_str());
-    const int typing = std::atoi(o.typing.substr(colon + 1).c_str());
     if (person < 1 || typing < 1)
         throw std::runtime_error("person and typing count from 1");
     const DataSet set = read(o, o.set == "touch" ? person : 0).front();
