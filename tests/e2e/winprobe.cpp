@@ -81,16 +81,6 @@ std::string escape(const std::string& s) {
     return out;
 }
 
-// The window holding the keyboard focus in the GUI thread that owns top; null when none.
-HWND focusedWindow(HWND top) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    DWORD thread = GetWindowThreadProcessId(top, nullptr);
-    if (thread == 0 || !GetGUIThreadInfo(thread, &info))
-        return nullptr;
-    return info.hwndFocus;
-}
-
 bool parseInt(const char* s, long lo, long hi, long& out) {
     char* end = nullptr;
     errno = 0;
@@ -99,13 +89,6 @@ bool parseInt(const char* s, long lo, long hi, long& out) {
         return false;
     out = v;
     return true;
-}
-
-HWND requireWindow(const char* caption) {
-    HWND hwnd = findWindow(caption);
-    if (!hwnd)
-        std::fprintf(stderr, "winprobe: no visible window \"%s\"\n", caption);
-    return hwnd;
 }
 
 HWND requireChild(HWND top, const char* idText) {
@@ -118,6 +101,16 @@ HWND requireChild(HWND top, const char* idText) {
     if (!c)
         std::fprintf(stderr, "winprobe: no control %ld\n", id);
     return c;
+}
+
+// The window `caption`, or its control `idText` when one is given; nullptr (said) if absent.
+HWND requireTarget(const char* caption, const char* idText = nullptr) {
+    HWND top = findWindow(caption);
+    if (!top)
+        std::fprintf(stderr, "winprobe: no visible window \"%s\"\n", caption);
+    if (!top || !idText)
+        return top;
+    return requireChild(top, idText);
 }
 
 int cmdWait(const char* caption, long timeoutMs) {
@@ -141,7 +134,7 @@ int cmdWait(const char* caption, long timeoutMs) {
 }
 
 int cmdText(const char* caption, int count, char** ids) {
-    HWND top = requireWindow(caption);
+    HWND top = requireTarget(caption);
     if (!top)
         return kExitNotFound;
     int rc = kExitOk;
@@ -161,24 +154,20 @@ int cmdText(const char* caption, int count, char** ids) {
 }
 
 int cmdFocus(const char* caption) {
-    HWND top = requireWindow(caption);
+    HWND top = requireTarget(caption);
     if (!top)
         return kExitNotFound;
-    HWND focus = focusedWindow(top);
+    // The window holding the keyboard focus in the GUI thread that owns the window.
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    const DWORD thread = GetWindowThreadProcessId(top, nullptr);
+    const HWND focus = thread && GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
     if (!focus) {
         std::fprintf(stderr, "winprobe: no focused window in \"%s\"'s thread\n", caption);
         return kExitNotFound;
     }
     std::printf("%d\n", GetDlgCtrlID(focus));
     return kExitOk;
-}
-
-// The window `caption`, or its control `idText` when one is given; nullptr (said) if absent.
-HWND requireTarget(const char* caption, const char* idText) {
-    HWND top = requireWindow(caption);
-    if (!top || !idText)
-        return top;
-    return requireChild(top, idText);
 }
 
 int cmdRect(const char* caption, const char* idText) {

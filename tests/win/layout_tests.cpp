@@ -27,14 +27,6 @@ RECT dialogUnits(HWND dialog, int x, int y, int w, int h)
     return RECT{rect.left, rect.top, rect.left + rect.right, rect.top + rect.bottom};
 }
 
-RECT clientRectOf(HWND dialog, HWND child)
-{
-    RECT rect{};
-    GetWindowRect(child, &rect);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
 void expectControl(HWND dialog, HWND child, const ExpectedControl& want, bool checkSize)
 {
     SCOPED_TRACE("id " + std::to_string(want.id));
@@ -53,7 +45,9 @@ void expectControl(HWND dialog, HWND child, const ExpectedControl& want, bool ch
         EXPECT_TRUE((style & WS_BORDER) || (ex & WS_EX_CLIENTEDGE)) << "edit has a border";
     }
     const RECT want_rect = dialogUnits(dialog, want.x, want.y, want.w, want.h);
-    const RECT got = clientRectOf(dialog, child);
+    RECT got{}; // in the dialog's client coordinates
+    GetWindowRect(child, &got);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&got), 2);
     EXPECT_EQ(got.left, want_rect.left);
     EXPECT_EQ(got.top, want_rect.top);
     if (checkSize) {

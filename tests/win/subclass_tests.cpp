@@ -86,12 +86,6 @@ protected:
     }
 };
 
-bool menuShowing()
-{
-    const HWND menu = FindWindowA("#32768", nullptr);
-    return menu && IsWindowVisible(menu);
-}
-
 } // namespace
 
 TEST(Subclass, HandlerRunsInsteadOfTheControlOrDeclinesToIt)
@@ -106,7 +100,8 @@ TEST(Subclass, HandlerRunsInsteadOfTheControlOrDeclinesToIt)
         DWORD_PTR ignored = 0;
         answered = SendMessageTimeoutA(edit, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(edit),
                                        MAKELPARAM(-1, -1), SMTO_NORMAL, 3000, &ignored) != 0;
-        menuSeen = menuShowing();
+        const HWND menu = FindWindowA("#32768", nullptr); // the popup menu class
+        menuSeen = menu && IsWindowVisible(menu);
         if (!answered || menuSeen)
             PostMessageA(edit, WM_CANCELMODE, 0, 0);
         for (char c : {'x', 'y', 'z'})
