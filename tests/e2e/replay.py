@@ -80,14 +80,6 @@ def typed_character(key: str, shift: bool, caps: bool = False) -> Optional[str]:
     return None
 
 
-def _number(text: str) -> float:
-    """A label's text as a number; NaN when it is none."""
-    try:
-        return float(text)
-    except ValueError:
-        return math.nan
-
-
 MODIFIERS = {"Shift_L", "Shift_R"}
 CARET_KEYS = {"Left", "Right", "Home", "End"}
 
@@ -128,7 +120,6 @@ class Model:
         self.previous_gap = UNKNOWN
         self.gap_err = 0.0
         self.previous_gap_err = 0.0
-        self.last_down = False                    # whether the most recent event was a press
         self.gap_ends = self.previous_gap_ends = (False, False)
         self.shift_down: set[str] = set()
         self.caps = False                         # Caps Lock, toggled by its key presses
@@ -145,8 +136,8 @@ class Model:
 
     def stamp(self, t_ms: float, err_ms: float = 0.0, down: bool = False) -> None:
         self.previous_gap, self.previous_gap_err = self.gap, self.gap_err
-        self.previous_gap_ends, self.gap_ends = self.gap_ends, (self.last_down, down)
-        self.last_down = down
+        # gap_ends[1]: whether the most recent event was a press.
+        self.previous_gap_ends, self.gap_ends = self.gap_ends, (self.gap_ends[1], down)
         if self.last_ms is None or math.isinf(err_ms) or math.isinf(self.last_err):
             self.gap, self.gap_err = UNKNOWN, 0.0
         else:
@@ -262,7 +253,10 @@ class Model:
         labels = self.labels()
         for cid, want in labels.items():
             text = shown[cid]
-            got = _number(text)
+            try:
+                got = float(text)
+            except ValueError:
+                got = math.nan
             if not math.isfinite(got):       # "nan" would pass every comparison below
                 res.bad.append((cid, text, want))
                 continue
@@ -273,7 +267,7 @@ class Model:
                 if text != "0.00":
                     res.bad.append((cid, text, want))
                 continue
-            # The distance from what late presses can make of the value.
+            # The distance from what late events can make of the value.
             lo, hi = want - late_by[ends[cid][0]], want + late_by[ends[cid][1]]
             diff = max(lo - got, got - hi, 0.0)
             res.compared += 1
