@@ -136,8 +136,7 @@ def filed(events: Sequence[Event]) -> dict[Slot, float]:
     """What one entry's table shows after these events: slot -> value, 0.0 where nothing was
     filed, NaN where the value depends on the unknown gap before the first event."""
     entry = replayed(events)
-    return {(kind, k): (entry.pressed if kind == "pressed" else entry.intervals)[k]
-            for _, kind, k in replay.grid(replay.ENTERED)}
+    return {(kind, k): entry.slots[kind][k].ms for _, kind, k in replay.grid(replay.ENTERED)}
 
 
 # --- real typing: the keyboard/ data set -------------------------------------------------------

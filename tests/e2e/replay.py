@@ -14,7 +14,7 @@ import re
 import subprocess
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Iterable, Optional, Sequence
+from typing import Iterable, NamedTuple, Optional, Sequence
 
 from harness import SCORE_TOOL
 
@@ -84,21 +84,24 @@ MODIFIERS = {"Shift_L", "Shift_R"}
 CARET_KEYS = {"Left", "Right", "Home", "End"}
 
 
+class Slot(NamedTuple):
+    """One stored value: the gap in ms; how far it may be off beyond the usual delivery jitter
+    because an event it depends on was not sent by the injector (an X auto-repeat); and whether
+    the event it is measured from, and the one it is measured to, was a press. An event that
+    reaches the program late shortens the value measured from it and lengthens the value
+    measured to it, and presses come later than releases."""
+    ms: float = 0.0
+    err: float = 0.0
+    ends: tuple[bool, bool] = (False, False)
+
+
 @dataclass
 class Field:
     text: str = ""
     caret: int = 0
-    intervals: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
-    pressed: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
-    # How far each stored value may be off beyond the usual delivery jitter, in ms, because
-    # an event it depends on was not sent by the injector (an X auto-repeat).
-    interval_err: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
-    pressed_err: list = field(default_factory=lambda: [0.0] * (MAX_KEYS + 1))
-    # Whether the event each stored value is measured from, and the one it is measured to, was
-    # a press: an event that reaches the program late shortens the first value and lengthens
-    # the second, and presses come later than releases.
-    interval_ends: list = field(default_factory=lambda: [(False, False)] * (MAX_KEYS + 1))
-    pressed_ends: list = field(default_factory=lambda: [(False, False)] * (MAX_KEYS + 1))
+    # The stored values of keys 1..15, by kind ("interval", "pressed").
+    slots: dict = field(default_factory=lambda: {kind: [Slot()] * (MAX_KEYS + 1)
+                                                 for kind in ("interval", "pressed")})
 
 
 class Model:
@@ -116,11 +119,7 @@ class Model:
         self.fields = {ENTERED: Field(), REENTERED: Field()}
         self.last_ms: Optional[float] = None     # time of the most recent key event
         self.last_err = 0.0                       # how far that time may be off
-        self.gap = UNKNOWN
-        self.previous_gap = UNKNOWN
-        self.gap_err = 0.0
-        self.previous_gap_err = 0.0
-        self.gap_ends = self.previous_gap_ends = (False, False)
+        self.gap = self.previous_gap = Slot(UNKNOWN)
         self.shift_down: set[str] = set()
         self.caps = False                         # Caps Lock, toggled by its key presses
         self.threshold_pos = threshold_pos        # the slider's position now
@@ -135,13 +134,12 @@ class Model:
         self.last_ms = None
 
     def stamp(self, t_ms: float, err_ms: float = 0.0, down: bool = False) -> None:
-        self.previous_gap, self.previous_gap_err = self.gap, self.gap_err
-        # gap_ends[1]: whether the most recent event was a press.
-        self.previous_gap_ends, self.gap_ends = self.gap_ends, (self.gap_ends[1], down)
+        ends = (self.gap.ends[1], down)          # gap.ends[1]: the last event was a press
+        self.previous_gap = self.gap
         if self.last_ms is None or math.isinf(err_ms) or math.isinf(self.last_err):
-            self.gap, self.gap_err = UNKNOWN, 0.0
+            self.gap = Slot(UNKNOWN, 0.0, ends)
         else:
-            self.gap, self.gap_err = t_ms - self.last_ms, self.last_err + err_ms
+            self.gap = Slot(t_ms - self.last_ms, self.last_err + err_ms, ends)
         self.last_ms, self.last_err = t_ms, err_ms
 
     def key(self, fld: int, t_ms: float, down: bool, key: str, err_ms: float = 0.0) -> None:
@@ -180,12 +178,8 @@ class Model:
         self.stamp(t_ms, err_ms)
         length = len(f.text.encode("latin-1"))
         if 1 <= length <= MAX_KEYS:
-            f.intervals[length] = self.previous_gap
-            f.pressed[length] = self.gap
-            f.interval_err[length] = self.previous_gap_err
-            f.pressed_err[length] = self.gap_err
-            f.interval_ends[length] = self.previous_gap_ends
-            f.pressed_ends[length] = self.gap_ends
+            f.slots["interval"][length] = self.previous_gap
+            f.slots["pressed"][length] = self.gap
             self.stores += 1
             self.evaluate()
 
@@ -221,37 +215,30 @@ class Model:
         self.eval_n = len(e.text) if e.text and e.text == r.text else None
         self.eval_threshold = self.threshold_pos / 100.0
 
+    def slots(self) -> dict[int, Slot]:
+        """The stored value behind each of the 58 value labels."""
+        return {cid: f.slots[kind][k]
+                for fld, f in self.fields.items() for cid, kind, k in grid(fld)}
+
     def labels(self) -> dict[int, float]:
         """Expected value of all 58 value labels (NaN: not predictable from the events)."""
-        return {cid: getattr(f, "pressed" if kind == "pressed" else "intervals")[k]
-                for fld, f in self.fields.items() for cid, kind, k in grid(fld)}
-
-    def label_errors(self) -> dict[int, float]:
-        """Extra tolerance (ms) of each label's expected value, beyond the delivery jitter."""
-        return {cid: getattr(f, kind + "_err")[k]
-                for fld, f in self.fields.items() for cid, kind, k in grid(fld)}
-
-    def label_ends(self) -> dict[int, tuple[bool, bool]]:
-        """Whether each label's value is measured from a press, and to one (Field)."""
-        return {cid: getattr(f, kind + "_ends")[k]
-                for fld, f in self.fields.items() for cid, kind, k in grid(fld)}
+        return {cid: slot.ms for cid, slot in self.slots().items()}
 
     def compare(self, shown: dict[int, str], tol_ms: float, late_ms: float,
                 lag_ms: tuple[float, float] = (0.0, 0.0)) -> "Comparison":
         """Checks shown label texts against the expected values. A value never stored must read
         exactly "0.00"; an unknown one is skipped; any other must be within tol_ms (plus its
         own extra tolerance) of its expected value, or of what events that reached the program
-        late make of it: presses up to lag_ms[0], releases up to lag_ms[1] (label_ends). A
+        late make of it: presses up to lag_ms[0], releases up to lag_ms[1] (Slot.ends). A
         value off by more than that is listed as "late" (maybe an event that reached the program
         late), past late_ms more as "very late" (maybe a stall of the whole machine);
         driver.Misses judges both. A text that is no finite number, or not "0.00" where nothing
         was stored, is "bad". Comparison.pairs: each key's Interval and Pressed error together.
         """
         res = Comparison()
-        errs, ends = self.label_errors(), self.label_ends()
         late_by = {True: lag_ms[0], False: lag_ms[1]}
-        labels = self.labels()
-        for cid, want in labels.items():
+        slots = self.slots()
+        for cid, (want, err, ends) in slots.items():
             text = shown[cid]
             try:
                 got = float(text)
@@ -263,38 +250,39 @@ class Model:
             if math.isnan(want):
                 res.skipped += 1
                 continue
-            if want == 0.0 and errs[cid] == 0.0:
+            if want == 0.0 and err == 0.0:
                 if text != "0.00":
                     res.bad.append((cid, text, want))
                 continue
             # The distance from what late events can make of the value.
-            lo, hi = want - late_by[ends[cid][0]], want + late_by[ends[cid][1]]
+            lo, hi = want - late_by[ends[0]], want + late_by[ends[1]]
             diff = max(lo - got, got - hi, 0.0)
             res.compared += 1
             res.values.append((cid, text, want))
-            if errs[cid] == 0.0:
+            if err == 0.0:
                 res.max_diff = max(res.max_diff, abs(got - want))
                 if diff <= tol_ms:
                     res.timed.append((cid, text, want))
-            if diff > tol_ms + errs[cid] + late_ms:
+            if diff > tol_ms + err + late_ms:
                 res.very_late.append((cid, text, want))
-            elif diff > tol_ms + errs[cid]:
+            elif diff > tol_ms + err:
                 res.late.append((cid, text, want))
         # A key's Interval and Pressed are consecutive gaps: a press between them that came
         # late moves them by as much in opposite ways. Where the Interval starts at a release
         # (the Pressed always ends at one), their errors add up to no more than how late those
         # two releases came, and to any bias of every value: a Pressed that misses with them
         # misses, and their mean error is the bias check's (driver.Record).
-        errors = {cid: float(text) - want for cid, text, want in res.values if not errs[cid]}
+        errors = {cid: float(text) - want for cid, text, want in res.values
+                  if not slots[cid].err}
         timed = {cid for cid, _, _ in res.timed}
         missed = {v[0] for v in res.missed}
         for fld in self.fields:
             for k in range(2, MAX_KEYS + 1):
                 i, p = interval_label(fld, k), pressed_label(fld, k)
-                if i not in errors or p not in errors or ends[i][0]:
+                if i not in errors or p not in errors or slots[i].ends[0]:
                     continue
                 if abs(errors[i] + errors[p]) > tol_ms + lag_ms[1] and p not in missed:
-                    res.late.append((p, shown[p], labels[p]))
+                    res.late.append((p, shown[p], slots[p].ms))
                 elif i in timed and p in timed:
                     res.pairs[(i, shown[i], p, shown[p])] = (errors[i] + errors[p]) / 2
         return res

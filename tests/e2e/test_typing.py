@@ -153,14 +153,14 @@ class ModelChecks(unittest.TestCase):
                                (120, "up", "b")])
         # Both releases happen at length 2 and the second wins: interval = b down to a up,
         # pressed = a up to b up; slot 1 keeps its zero.
-        self.assertEqual(m.fields[ENTERED].intervals[2], 30)
-        self.assertEqual(m.fields[ENTERED].pressed[2], 40)
-        self.assertEqual(m.fields[ENTERED].pressed[1], 0.0)
+        slots = m.fields[ENTERED].slots
+        self.assertEqual((slots["interval"][2].ms, slots["pressed"][2].ms), (30, 40))
+        self.assertEqual(slots["pressed"][1].ms, 0.0)
         self.play(m, REENTERED, [(200, "down", "Shift_L"), (250, "down", "a"),
                                  (300, "up", "a"), (340, "up", "Shift_L")])
         self.assertEqual(m.fields[REENTERED].text, "A")
-        self.assertEqual((m.fields[REENTERED].intervals[1], m.fields[REENTERED].pressed[1]),
-                         (50, 40))
+        slots = m.fields[REENTERED].slots
+        self.assertEqual((slots["interval"][1].ms, slots["pressed"][1].ms), (50, 40))
 
     def test_backspace_caret_and_length_limits(self):
         m = replay.Model()
@@ -171,10 +171,10 @@ class ModelChecks(unittest.TestCase):
             t += 40
         self.play(m, ENTERED, rows)
         f = m.fields[ENTERED]
-        self.assertEqual(f.pressed[15], 20)
-        pressed_before = list(f.pressed)
+        self.assertEqual(f.slots["pressed"][15].ms, 20)
+        pressed_before = list(f.slots["pressed"])
         self.play(m, ENTERED, [(t, "down", "Left"), (t + 30, "up", "Left")])
-        self.assertEqual(f.pressed, pressed_before)   # length 17: nothing stored
+        self.assertEqual(f.slots["pressed"], pressed_before)   # length 17: nothing stored
         self.play(m, ENTERED, [(t + 60, "down", "BackSpace"),
                                (t + 75, "up", "BackSpace")])
         self.assertEqual((f.text, f.caret), ("abcdefghijklmnoq", 15))
