@@ -5,7 +5,8 @@ second, then both "Clear" buttons are pressed; the program's memory is read from
 only copies allowed are the edit controls' own UTF-16 buffers (no ANSI copy at all); after
 both "Clear" no copy and no long piece of one may be left. The fields' texts are never read
 through the probe: a cross-process WM_GETTEXT makes the program copy the text into a reply
-buffer of its own, which would be a copy this test put there itself.
+buffer of its own, which would be a copy this test put there itself. Reading the memory needs
+permission to trace the process (same user, or root).
 """
 
 from __future__ import annotations
@@ -14,11 +15,11 @@ import random
 import string
 import sys
 import time
+from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import driver  # noqa: E402
-import memscan  # noqa: E402
 import replay  # noqa: E402
 from driver import CAPTION  # noqa: E402
 from harness import KeyEvent  # noqa: E402
@@ -30,6 +31,72 @@ LENGTH = 14
 # contains one of the 6-character pieces that start every 3 characters, which are what the
 # scan looks for.
 PIECE, STRIDE = 6, 3
+CHUNK = 64 << 20   # the scan reads a large mapping in pieces of this size
+
+
+@dataclass
+class Hit:
+    address: int
+    mapping: str   # the maps line of the mapping that holds it
+
+
+@dataclass
+class ScanResult:
+    hits: dict[str, list[Hit]]
+    bytes_read: int
+    mappings_read: int
+    mappings_skipped: int   # readable by their flags, yet refused by the kernel ([vvar], ...)
+
+    def count(self, name: str) -> int:
+        return len(self.hits[name])
+
+
+def encodings(text: str) -> dict[str, bytes]:
+    """The forms a Windows program keeps text in: ANSI (one byte a character; the tests use
+    ASCII only) and UTF-16 little-endian."""
+    return {"ansi": text.encode("latin-1"), "utf16": text.encode("utf-16-le")}
+
+
+def scan_memory(pid: int, needles: dict[str, bytes]) -> ScanResult:
+    """Every occurrence of every needle in the readable memory of process pid. Large mappings
+    are read in chunks that overlap by the longest needle, so no hit is lost at a seam."""
+    hits: dict[str, list[Hit]] = {name: [] for name in needles}
+    overlap = max(len(n) for n in needles.values()) - 1
+    total = read = skipped = 0
+    with open(f"/proc/{pid}/maps") as maps, open(f"/proc/{pid}/mem", "rb", buffering=0) as mem:
+        for line in maps:
+            fields = line.split()
+            if fields[1][0] != "r":
+                continue
+            start, end = (int(v, 16) for v in fields[0].split("-"))
+            seen = set()
+            ok = True
+            pos = start
+            while pos < end:
+                size = min(CHUNK, end - pos)
+                try:
+                    mem.seek(pos)
+                    data = mem.read(size + (overlap if pos + size < end else 0))
+                except (OSError, ValueError, OverflowError):
+                    ok = False
+                    break
+                if not data:
+                    break
+                total += min(len(data), size)
+                for name, needle in needles.items():
+                    i = data.find(needle)
+                    while i >= 0:
+                        address = pos + i
+                        if (name, address) not in seen:
+                            seen.add((name, address))
+                            hits[name].append(Hit(address, line.strip()))
+                        i = data.find(needle, i + 1)
+                pos += size
+            if ok:
+                read += 1
+            else:
+                skipped += 1
+    return ScanResult(hits, total, read, skipped)
 
 
 def make_password(rng: random.Random) -> str:
@@ -42,10 +109,10 @@ def make_password(rng: random.Random) -> str:
 
 
 def needles(password: str) -> dict[str, bytes]:
-    out = {f"{form} copy": data for form, data in memscan.encodings(password).items()}
+    out = {f"{form} copy": data for form, data in encodings(password).items()}
     starts = sorted(set(range(0, len(password) - PIECE + 1, STRIDE)) | {len(password) - PIECE})
     for i in starts:
-        for form, data in memscan.encodings(password[i:i + PIECE]).items():
+        for form, data in encodings(password[i:i + PIECE]).items():
             out[f"{form} piece {i}"] = data
     return out
 
@@ -59,9 +126,9 @@ class NoPasswordLeftBehind(driver.Window):
         look_for = needles(password)
         session, app = self.session, self.app
 
-        def scan(step: str) -> memscan.ScanResult:
+        def scan(step: str) -> ScanResult:
             t0 = time.monotonic()
-            r = memscan.scan(app.pid, look_for)
+            r = scan_memory(app.pid, look_for)
             pieces = {form: len({h.address for name, hs in r.hits.items()
                                  if name.startswith(f"{form} piece") for h in hs})
                       for form in ("ansi", "utf16")}
