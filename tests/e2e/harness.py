@@ -98,19 +98,16 @@ class Session:
     """A Wine session (display, prefix, server) plus the tools that talk to its windows.
 
     It always uses a private Xvfb: a test must never type into the desktop of the person who
-    runs it. managed=None leaves the window-manager setting to wine-env.sh (Wine draws the
-    frames itself on a private Xvfb, which has no manager). wine: the Wine loader that runs
-    the programs (default TYPROVA_WINE or the 64-bit one)."""
+    runs it (Wine draws the frames itself there, as it has no window manager). wine: the Wine
+    loader that runs the programs (default TYPROVA_WINE or the 64-bit one)."""
 
     def __init__(self, injector: Union[str, Path], winprobe: Union[str, Path],
-                 prefix: Union[str, Path, None] = None, managed: Optional[bool] = None,
-                 wine: Union[str, Path, None] = None):
+                 prefix: Union[str, Path, None] = None, wine: Union[str, Path, None] = None):
         self.wine_loader = str(wine) if wine else DEFAULT_WINE
         self._holder: Optional[subprocess.Popen] = None
         self.injector = str(injector)
         self.winprobe = str(winprobe)
         self.prefix = str(prefix) if prefix else None
-        self.managed = managed
         self.env: dict[str, str] = {}
         self._programs: list[Program] = []
 
@@ -122,8 +119,6 @@ class Session:
         if self.prefix:
             env["TYPROVA_WINEPREFIX"] = self.prefix
         env["TYPROVA_HEADLESS"] = "1"
-        if self.managed is not None:
-            env["TYPROVA_WINE_MANAGED"] = "Y" if self.managed else "N"
         # The holder keeps the session (and the prefix's lock) until its stdin closes: at
         # stop(), or when this process ends however it ends.
         holder = subprocess.Popen(["bash", str(WINE_ENV_SH), "hold"], stdin=subprocess.PIPE,
