@@ -345,10 +345,10 @@ def similarities(queries: Sequence[tuple]) -> list[float]:
         raise FileNotFoundError(f"score tool not built: {SCORE_TOOL} (build the native preset)")
     lines = []
     for n, *tables in queries:
-        lines += ["0", "k" * n, "k" * n] + [" ".join(repr(float(v)) for v in t) for t in tables]
+        lines += [str(n)] + [" ".join(repr(float(v)) for v in t) for t in tables]
     r = subprocess.run([str(SCORE_TOOL)], input="\n".join(lines) + "\n", capture_output=True,
                        text=True, check=True, timeout=60)
-    out = [float(line.split("\t")[2]) / 100.0 for line in r.stdout.splitlines()]
+    out = [float(line) / 100.0 for line in r.stdout.splitlines()]
     if len(out) != len(queries):
         raise RuntimeError(f"score tool answered {len(out)} of {len(queries)} queries")
     return out
