@@ -27,6 +27,7 @@ import os
 import queue
 import random
 import re
+import shutil
 import signal
 import string
 import subprocess
@@ -42,33 +43,31 @@ from typing import Iterable, Optional, Sequence
 
 BENCH = Path(__file__).resolve().parent
 REPO = BENCH.parent
+BUILD = REPO / "build"
+TYPROVA = BUILD / "win64" / "app" / "Typrova.exe"
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 import harness  # noqa: E402
 import replay  # noqa: E402
 
-KEYS_PER_PASSWORD = replay.MAX_KEYS
 CAPTION = "Typrova"
-BARE_CAPTION = "Bare key window"
-PAGE_TITLE = "keystroke capture reference"
 DEFAULT_DATA = REPO.parent / "shared" / "realtyping"
 SHIFT = "Shift_L"
-END_MARKER = "Escape"
 
 # --- schedule --------------------------------------------------------------------------------
 
 Event = tuple[float, bool, str]  # (time ms, down, X keysym name)
 
 
-def make_password(rng: random.Random, keys: int = KEYS_PER_PASSWORD, start_ms: float = 60.0,
-                  shift_rate: float = 0.15, overlap_rate: float = 0.12) -> list[Event]:
+def make_password(rng: random.Random, shift_rate: float = 0.15,
+                  overlap_rate: float = 0.12) -> list[Event]:
     """One password typed by a person: holds 30..250 ms, pauses 20..500 ms (log-normal, as
     measured typing is), some capitals typed with Shift, some keys pressed before the previous
     one is released. Every event is at least 5 ms from the next, so their order is unambiguous
     even at the X server's millisecond resolution."""
     events: list[Event] = []
-    last = start_ms          # time of the latest event so far
+    last = 60.0              # time of the latest event so far
     prev: Optional[tuple[float, float, bool, str]] = None  # previous key's down, up, shifted, key
-    for i in range(keys):
+    for i in range(replay.MAX_KEYS):
         shifted = rng.random() < shift_rate
         key = rng.choice(string.ascii_lowercase if shifted
                          else string.ascii_lowercase + string.digits)
@@ -108,10 +107,6 @@ def make_schedule(passwords: int = 40, seed: int = 20240607) -> list[list[Event]
     """The bench's fixed schedule: the same seed gives the same keys at the same times."""
     rng = random.Random(seed)
     return [make_password(rng) for _ in range(passwords)]
-
-
-def script_text(events: Sequence[Event]) -> str:
-    return "".join(f"{t:.3f} {'down' if d else 'up'} {k}\n" for t, d, k in events)
 
 
 # --- what the window files, by the end-to-end tests' model --------------------------------------
@@ -171,12 +166,6 @@ class Keystroke:
     key: str        # X keysym; "" for a key that ends the password
 
 
-@dataclass
-class RealSchedule:
-    passwords: list[list[Event]]
-    skipped: collections.Counter  # why keys or runs were not played -> how many
-
-
 def read_keyboard(path: Path, skipped: collections.Counter) -> list[list[Keystroke]]:
     """The sentences of one person's keystroke file, each a list of keystrokes in the order of
     their presses. The file repeats some sentences' rows; a keystroke (sentence and keystroke
@@ -197,33 +186,31 @@ def read_keyboard(path: Path, skipped: collections.Counter) -> list[list[Keystro
             digits = re.match(r"\d+", row["KEYCODE"] or "")
             code = int(digits.group()) if digits else -1
             code = JS_ALIASES.get(code, code)
-            if code in JS_ENDS_ENTRY:
-                key = ""
-            elif code in JS_KEYS:
-                key = JS_KEYS[code]
-            else:
+            key = "" if code in JS_ENDS_ENTRY else JS_KEYS.get(code)
+            if key is None:
                 skipped[f"keys with code {code}, which no key types"] += 1
                 continue
             sentences.setdefault(row["TEST_SECTION_ID"], []).append(Keystroke(press, release, key))
     return [sorted(ks, key=lambda k: k.press) for ks in sentences.values()]
 
 
-def _max_length(keystrokes: Sequence[Keystroke]) -> int:
-    """The longest the text gets, each key typed on its own."""
-    model, most = replay.Model(), 0
+def _fits(keystrokes: Sequence[Keystroke]) -> bool:
+    """Whether the text, each key typed on its own, stays within the 15 keys the window times."""
+    model = replay.Model()
     for k in keystrokes:
         model.key(replay.ENTERED, k.press, True, k.key)
         model.key(replay.ENTERED, k.release, False, k.key)
-        most = max(most, len(model.fields[replay.ENTERED].text))
-    return most
+        if len(model.fields[replay.ENTERED].text) > replay.MAX_KEYS:
+            return False
+    return True
 
 
-def cut_passwords(sentence: Sequence[Keystroke], skipped: collections.Counter,
-                  limit: int = KEYS_PER_PASSWORD) -> list[list[Keystroke]]:
+def cut_passwords(sentence: Sequence[Keystroke],
+                  skipped: collections.Counter) -> list[list[Keystroke]]:
     """Cuts a typed sentence into passwords: where a key ends the entry (that key and those
     pressed while it is held are dropped, and counted), and where the text would grow past
-    `limit` characters: after the last space before that key, or, in a word too long on its
-    own, right before the key."""
+    the 15 characters the window times: after the last space before that key, or, in a word
+    too long on its own, right before the key."""
     out: list[list[Keystroke]] = []
     current: list[Keystroke] = []
     held_until = -math.inf
@@ -237,9 +224,9 @@ def cut_passwords(sentence: Sequence[Keystroke], skipped: collections.Counter,
             current = []
             continue
         current.append(k)
-        if _max_length(current) > limit:
+        if not _fits(current):
             spaces = [i for i, s in enumerate(current[:-1], 1) if s.key == "space"]
-            cut = spaces[-1] if spaces and _max_length(current[spaces[-1]:]) <= limit else -1
+            cut = spaces[-1] if spaces and _fits(current[spaces[-1]:]) else -1
             out.append(current[:cut])
             current = current[cut:]
     if current:
@@ -247,9 +234,9 @@ def cut_passwords(sentence: Sequence[Keystroke], skipped: collections.Counter,
     return out
 
 
-def password_events(keystrokes: Sequence[Keystroke], start_ms: float = 60.0,
+def password_events(keystrokes: Sequence[Keystroke],
                     rng: Optional[random.Random] = None) -> Optional[list[Event]]:
-    """The presses and releases of a run of keystrokes, first press at start_ms. At equal times
+    """The presses and releases of a run of keystrokes, first press at 60 ms. At equal times
     a release goes first (a key may be pressed again the moment it is up). A second Shift held
     with the first is the right one. None if a key is pressed while it is still down.
 
@@ -257,11 +244,10 @@ def password_events(keystrokes: Sequence[Keystroke], start_ms: float = 60.0,
     are, the references that time keys by that clock would see every gap exactly. With rng,
     every event is moved to a random point of its own millisecond (the recording cannot tell
     where in it the key really went), the order of events within one millisecond kept."""
-    origin = keystrokes[0].press
+    origin = keystrokes[0].press - 60.0
     raw: list[tuple[float, int, int, str]] = []  # time, 0 release / 1 press, order, key
     for i, k in enumerate(keystrokes):
-        raw += [(k.press - origin + start_ms, 1, i, k.key),
-                (k.release - origin + start_ms, 0, i, k.key)]
+        raw += [(k.press - origin, 1, i, k.key), (k.release - origin, 0, i, k.key)]
     raw.sort()
     if rng is not None:
         dithered = []
@@ -285,14 +271,14 @@ def password_events(keystrokes: Sequence[Keystroke], start_ms: float = 60.0,
     return events
 
 
-def real_schedule(data: Path = DEFAULT_DATA, passwords: int = 40,
-                  seed: int = 20261209) -> RealSchedule:
+def real_schedule(data: Path = DEFAULT_DATA,
+                  passwords: int = 40) -> tuple[list[list[Event]], collections.Counter]:
     """Passwords cut from every person's sentences, taken in turn from each person in the order
     they were typed; `passwords` of them (0: all). Runs that file nothing, or that cannot be
     played as typed (a key pressed twice at once, Shift with a caret key, Delete or Insert,
-    which select, cut or paste), are left out and counted. The seed places the events
-    within their milliseconds."""
-    rng = random.Random(seed)
+    which select, cut or paste), are left out and counted: the second value maps each reason
+    to its count. A fixed seed places the events within their milliseconds."""
+    rng = random.Random(20261209)
     skipped: collections.Counter = collections.Counter()
     per_person = []
     for path in sorted((data / "keyboard").glob("*_keystrokes.txt")):
@@ -311,7 +297,7 @@ def real_schedule(data: Path = DEFAULT_DATA, passwords: int = 40,
     if not per_person:
         raise FileNotFoundError(f"no keystroke files in {data / 'keyboard'}")
     chunks = [run for turn in itertools.zip_longest(*per_person) for run in turn if run]
-    return RealSchedule(chunks if passwords <= 0 else chunks[:passwords], skipped)
+    return (chunks if passwords <= 0 else chunks[:passwords]), skipped
 
 
 def plain_slots(events: Sequence[Event]) -> dict[Slot, float]:
@@ -326,7 +312,7 @@ def plain_slots(events: Sequence[Event]) -> dict[Slot, float]:
         else:
             times[held.pop(key)][1] = t
     slots: dict[Slot, float] = {}
-    for k, (press, release) in enumerate(times[:KEYS_PER_PASSWORD], 1):
+    for k, (press, release) in enumerate(times[:replay.MAX_KEYS], 1):
         slots[("pressed", k)] = release - press
         if k > 1:
             slots[("interval", k)] = press - times[k - 2][1]
@@ -399,16 +385,6 @@ def split_observed(observed: Sequence[Event], sent: Sequence[Sequence[Event]],
 
 # --- the targets -------------------------------------------------------------------------------
 
-@dataclass
-class Tools:
-    injector: Path
-    winprobe: Path
-    typrova: Path
-    bare_window: Path
-    xtimes: Path
-    chromium: Optional[str]
-
-
 def sent_events(report: Sequence[harness.KeyEvent]) -> list[Event]:
     return [(e.sent_ms if e.sent_ms is not None else math.nan, e.down, e.key) for e in report]
 
@@ -432,7 +408,7 @@ def run_typrova(session: harness.Session, exe: Path, groups: Groups, lateness: l
             where = f"{name} {group} password {number}"
             fld = (replay.ENTERED, replay.REENTERED)[i % 2]
             session.focus_field(CAPTION, fld)
-            report = session.play(script_text(chunk))
+            report = session.play([harness.KeyEvent(*e) for e in chunk])
             lateness += [e.lateness_ms for e in report]
             time.sleep(0.1)
             grid = replay.grid(fld)
@@ -457,7 +433,7 @@ def key_code(key: str) -> str:
 def run_reference(session: harness.Session, groups: Groups, name: str, argv: Sequence[str],
                   caption: str, click: tuple[int, int], same_key=lambda key: key,
                   ready=lambda: None, record=None) -> dict[str, Errors]:
-    """Plays every password, then the end marker, into a program that times keys itself:
+    """Plays every password, then the end marker (Escape), into a program that times keys itself:
     starts it, gives its window the keyboard and a click at `click`, and reads back its record,
     one "<ms> <down|up> <key>" line per event, from its output (or from record()).
     same_key: a sent keysym as the reference names it."""
@@ -484,9 +460,9 @@ def run_reference(session: harness.Session, groups: Groups, name: str, argv: Seq
             session, [types.SimpleNamespace(pid=int(pid)) for pid in started.stdout.split()])
         sent = []
         for _, _, chunk in _flatten(groups):
-            sent.append(sent_events(session.play(script_text(chunk))))
+            sent.append(sent_events(session.play([harness.KeyEvent(*e) for e in chunk])))
             time.sleep(0.3)
-        session.play(f"0 down {END_MARKER}\n20 up {END_MARKER}\n")
+        session.play("0 down Escape\n20 up Escape\n")
         text = record() if record else proc.communicate(timeout=30)[0]
         if not record and proc.returncode != 0:
             raise harness.HarnessError(f"{name} exited with {proc.returncode}")
@@ -530,8 +506,9 @@ class _PageHandler(SimpleHTTPRequestHandler):
         pass
 
 
-def run_browser(session: harness.Session, tools: Tools, groups: Groups) -> dict[str, Errors]:
-    if not tools.chromium:
+def run_browser(session: harness.Session, groups: Groups) -> dict[str, Errors]:
+    chromium = shutil.which("chromium")
+    if not chromium:
         raise harness.HarnessError("chromium is not installed")
     server = ThreadingHTTPServer(("127.0.0.1", 0),
                                  functools.partial(_PageHandler, directory=str(BENCH)))
@@ -552,14 +529,14 @@ def run_browser(session: harness.Session, tools: Tools, groups: Groups) -> dict[
     try:
         with tempfile.TemporaryDirectory(prefix="typrova-bench-chromium.",
                                          ignore_cleanup_errors=True) as profile:
-            argv = [tools.chromium, "--no-first-run", "--disable-background-networking",
+            argv = [chromium, "--no-first-run", "--disable-background-networking",
                     "--disable-component-update", "--disable-sync", "--disable-quic",
                     "--no-default-browser-check", "--no-sandbox", f"--user-data-dir={profile}",
                     "--window-position=0,0", "--window-size=800,600", f"--app={url}"]
             # Chromium gives the extra key of an ISO keyboard (< >, beside the left Shift) the
             # code of the backslash key, 220, where Windows has 226.
             return run_reference(
-                session, groups, "Chromium page", argv, PAGE_TITLE, (400, 300),
+                session, groups, "Chromium page", argv, "keystroke capture reference", (400, 300),
                 lambda key: "220" if key == "less" else key_code(key),
                 ready=lambda: wait_for("/focus", 10, "the page did not get the keyboard"),
                 record=lambda: wait_for("/result", 30, "the page sent no result"))
@@ -568,26 +545,26 @@ def run_browser(session: harness.Session, tools: Tools, groups: Groups) -> dict[
         server.server_close()
 
 
-def run_all(session: harness.Session, tools: Tools, groups: Groups,
-            baseline: Optional[Path] = None
+def run_all(session: harness.Session, groups: Groups, baseline: Optional[Path] = None
             ) -> tuple[dict[str, dict[str, Errors]], list[float]]:
     """Every schedule into every target, the program first (and the baseline program, if
     given, right after it), then the references. Returns target -> schedule -> errors, and
     the injector's lateness over the program's run."""
     lateness: list[float] = []
-    targets = [("Typrova", lambda: run_typrova(session, tools.typrova, groups, lateness))]
+    targets = [("Typrova", lambda: run_typrova(session, TYPROVA, groups, lateness))]
     if baseline is not None:
         targets.append(("Typrova baseline", lambda: run_typrova(session, baseline, groups, [],
                                                                 "Typrova baseline")))
+    bare_window = [session.env["WINE"], str(BUILD / "win64/bench/bare_window.exe")]
     # bare_window opens at 0,0, 320 x 160; the page's window is 800 x 600: a click in the
     # middle gives each the keyboard.
     targets += [("Win32 window", lambda: run_reference(
-                    session, groups, "Win32 window", [session.env["WINE"], str(tools.bare_window)],
-                    BARE_CAPTION, (160, 80), key_code)),
-                ("Chromium page", lambda: run_browser(session, tools, groups)),
+                    session, groups, "Win32 window", bare_window, "Bare key window", (160, 80),
+                    key_code)),
+                ("Chromium page", lambda: run_browser(session, groups)),
                 ("X11 client", lambda: run_reference(
-                    session, groups, "X11 client", [str(tools.xtimes)], "xtimes key timer",
-                    (160, 60)))]
+                    session, groups, "X11 client", [str(BUILD / "native/bench/xtimes")],
+                    "xtimes key timer", (160, 60)))]
     results: dict[str, dict[str, Errors]] = {}
     # Auto-repeat off (a 60 s delay): a real key held for half a second would otherwise repeat
     # in the targets that honour it and not in the others. The display is the session's own

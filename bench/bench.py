@@ -15,7 +15,6 @@ import math
 import os
 import platform
 import re
-import shutil
 import statistics
 import subprocess
 import sys
@@ -30,12 +29,9 @@ import harness  # noqa: E402  (accuracy puts tests/e2e on the path)
 import replay  # noqa: E402
 
 REPO = accuracy.REPO
-BUILD = REPO / "build"
-SIZE_LIMIT = 128 * 1024
-# DLLs that ship with Windows itself; anything else would have to be installed with the exe.
-WINDOWS_DLLS = re.compile(r"^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|"
-                          r"oleaut32|uxtheme|version|msvcrt|ucrtbase|ntdll|shlwapi|winmm|imm32|"
-                          r"api-ms-win-[a-z0-9-]+)\.dll$", re.I)
+BUILD = accuracy.BUILD
+WIN_BENCH = BUILD / "win64" / "bench"
+RESULTS = BUILD / "bench" / "results.md"
 
 
 def windows_path(path: Path) -> str:
@@ -64,7 +60,7 @@ class Table(list):
         self.append((measure, value, goal, ("met" if ok else "NOT met") if goal else ""))
 
 
-def conditions(session_env: dict[str, str]) -> list[str]:
+def conditions(session_env: dict[str, str]) -> str:
     def output(*argv: str) -> str:
         return subprocess.run(argv, capture_output=True, text=True, stdin=subprocess.DEVNULL,
                               env=session_env).stdout.strip()
@@ -74,10 +70,9 @@ def conditions(session_env: dict[str, str]) -> list[str]:
                 Path("/proc/cpuinfo").read_text().splitlines() if line.startswith("model name")),
                platform.processor())
     load = " ".join(Path("/proc/loadavg").read_text().split()[:3])
-    return [f"Date: {datetime.datetime.now().astimezone().isoformat(timespec='seconds')}",
-            f"Conditions: {wine}; Xvfb {xvfb} 1280x1024x24 (display {session_env['DISPLAY']}, "
+    return (f"Conditions: {wine}; Xvfb {xvfb} 1280x1024x24 (display {session_env['DISPLAY']}, "
             f"no window manager); Chromium {chromium}; {os.cpu_count()} cores ({cpu}); "
-            f"Linux {platform.release()}; load average at start {load}"]
+            f"Linux {platform.release()}; load average at start {load}")
 
 
 # --- 1. accuracy --------------------------------------------------------------------------------
@@ -85,14 +80,12 @@ def conditions(session_env: dict[str, str]) -> list[str]:
 KINDS = (("holds (Pressed)", "pressed"), ("pauses (Interval)", "interval"))
 
 
-def accuracy_table(session: harness.Session, tools: accuracy.Tools, passwords: int,
-                   real_passwords: int, data: Path, baseline: Path | None
-                   ) -> tuple[str, list[str]]:
+def accuracy_table(session: harness.Session, args: argparse.Namespace) -> tuple[str, list[str]]:
     """Both schedules into every target; a markdown table with the schedules side by side,
     and the faults seen."""
-    real = accuracy.real_schedule(data, real_passwords)
-    groups = {"synthetic": accuracy.make_schedule(passwords), "real typing": real.passwords}
-    results, lateness = accuracy.run_all(session, tools, groups, baseline)
+    real, skipped = accuracy.real_schedule(args.data, args.real_passwords)
+    groups = {"synthetic": accuracy.make_schedule(args.passwords), "real typing": real}
+    results, lateness = accuracy.run_all(session, groups, args.baseline_app)
     names = list(groups)
     head = ["Measure"] + [f"{g} ({len(groups[g])} passwords, "
                           f"{accuracy.keystroke_count(groups[g])} keystrokes)" for g in names]
@@ -123,7 +116,7 @@ def accuracy_table(session: harness.Session, tools: accuracy.Tools, passwords: i
     rows.append([f"Injector lateness (sent - scheduled) over the program's run, "
                  f"{int(late['n'])} events: median / p95 / p99 / max", summary(late), ""])
     return markdown(head, rows) + "\n\nReal typing, not played: " + (", ".join(
-        f"{n} {why}" for why, n in sorted(real.skipped.items())) or "nothing"), notes
+        f"{n} {why}" for why, n in sorted(skipped.items())) or "nothing"), notes
 
 
 # --- verdict on real typists ---------------------------------------------------------------------
@@ -173,8 +166,7 @@ def count_release_requests(log: str) -> list[int]:
     return counts
 
 
-def server_requests(session: harness.Session, exe: Path, *variant: str,
-                    releases: int = 20) -> list[int]:
+def server_requests(session: harness.Session, *variant: str) -> list[int]:
     """Runs key_cost --trace on a Wine server started with +server tracing, then gives the
     session back its own quiet server and desktop."""
     env = dict(session.env)
@@ -187,9 +179,9 @@ def server_requests(session: harness.Session, exe: Path, *variant: str,
     server("-w")
     traced = dict(env, WINEDEBUG="+server")
     with tempfile.TemporaryFile() as log:
-        subprocess.run([env["WINE"], str(exe), "--trace", str(releases), *variant], env=traced,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=log,
-                       timeout=300)
+        subprocess.run([env["WINE"], str(WIN_BENCH / "key_cost.exe"), "--trace", "20", *variant],
+                       env=traced, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=log, timeout=300)
         server("-k")
         server("-w")
         log.seek(0)
@@ -201,8 +193,8 @@ def server_requests(session: harness.Session, exe: Path, *variant: str,
     return counts
 
 
-def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
-    r = session.wine(exe, "10000", timeout=900)
+def key_cost_rows(table: Table, session: harness.Session) -> None:
+    r = session.wine(WIN_BENCH / "key_cost.exe", "10000", timeout=900)
     if r.returncode != 0:
         raise harness.HarnessError(f"key_cost failed ({r.returncode}): {r.stderr.strip()[:200]}")
     # key_cost's lines: a measure's name, then its samples.
@@ -233,8 +225,8 @@ def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
               stats["keyup_route"]["p99"] < 100.0)
     table.add("Painting a release leaves for when the queue is empty (the dialog's WM_PAINT): "
               "median / p99", pair("paint_left_for_later"))
-    counts = server_requests(session, exe)
-    before = server_requests(session, exe, "old")
+    counts = server_requests(session)
+    before = server_requests(session, "old")
     if not counts or not before:
         raise harness.HarnessError("no release markers in the +server log of key_cost --trace")
     table.add(f"Wine server requests per key release (WINEDEBUG=+server, {len(counts)} "
@@ -254,12 +246,11 @@ def key_cost_rows(table: Table, session: harness.Session, exe: Path) -> None:
 
 # --- 3. start-up ---------------------------------------------------------------------------------
 
-def startup_rows(table: Table, session: harness.Session, probe: Path, typrova: Path,
-                 minimal: Path, runs: int = 10) -> None:
+def startup_rows(table: Table, session: harness.Session, runs: int = 10) -> None:
     ready = f"{replay.THRESHOLD_LABEL}=50.00|{replay.VERDICT_LABEL}=Enter text"
-    targets = [f"{windows_path(typrova)}|Typrova|{ready}",
-               f"{windows_path(minimal)}|Minimal dialog|1066="]
-    r = session.wine(probe, str(runs), *targets, timeout=600)
+    targets = [f"{windows_path(accuracy.TYPROVA)}|Typrova|{ready}",
+               f"{windows_path(WIN_BENCH / 'minimal_dialog.exe')}|Minimal dialog|1066="]
+    r = session.wine(WIN_BENCH / "startup_probe.exe", str(runs), *targets, timeout=600)
     times = {int(p[1]): [float(v) for v in p[2:]] for p in map(str.split, r.stdout.splitlines())
              if len(p) > 2 and p[0] == "startup"}
     if r.returncode != 0 or len(times) != 2:
@@ -277,10 +268,10 @@ def startup_rows(table: Table, session: harness.Session, probe: Path, typrova: P
 def size_rows(table: Table) -> None:
     out_dir = BUILD / "bench" / "stripped"
     out_dir.mkdir(parents=True, exist_ok=True)
-    for label, exe, prefix in (("Typrova.exe x86_64", BUILD / "win64/app/Typrova.exe", "x86_64"),
+    for label, exe, prefix in (("Typrova.exe x86_64", accuracy.TYPROVA, "x86_64"),
                                ("Typrova.exe i686", BUILD / "win32/app/Typrova.exe", "i686"),
-                               ("minimal_dialog.exe x86_64",
-                                BUILD / "win64/bench/minimal_dialog.exe", "x86_64")):
+                               ("minimal_dialog.exe x86_64", WIN_BENCH / "minimal_dialog.exe",
+                                "x86_64")):
         if not exe.is_file():
             raise FileNotFoundError(f"{exe} is not built")
         copy = out_dir / f"{prefix}-{exe.name}"
@@ -289,11 +280,9 @@ def size_rows(table: Table) -> None:
         dump = subprocess.run([f"{prefix}-w64-mingw32-objdump", "-p", str(copy)],
                               capture_output=True, text=True, check=True).stdout
         dlls = re.findall(r"DLL Name:\s*(\S+)", dump)
-        foreign = [d for d in dlls if not WINDOWS_DLLS.match(d)]
-        goal = "<= 128 KB, Windows DLLs only" if label.startswith("Typrova") else ""
         table.add(f"Size stripped, {label}; imports",
-                  f"{size / 1024:.1f} KB ({size} bytes); {', '.join(dlls)}", goal,
-                  size <= SIZE_LIMIT and not foreign)
+                  f"{size / 1024:.1f} KB ({size} bytes); {', '.join(dlls)}",
+                  "<= 128 KB" if label.startswith("Typrova") else "", size <= 128 * 1024)
 
 
 def main() -> int:
@@ -306,18 +295,10 @@ def main() -> int:
     ap.add_argument("--baseline-app", type=Path, default=None,
                     help="another Typrova.exe (e.g. built from an older commit) to play the "
                          "schedules into as well, for before/after figures from one run")
-    ap.add_argument("--only", choices=("accuracy", "verdict"), default=None,
-                    help="run one part only")
-    ap.add_argument("--out", type=Path, default=BUILD / "bench" / "results.md")
     args = ap.parse_args()
     if args.baseline_app is not None and not args.baseline_app.is_file():
         ap.error(f"--baseline-app {args.baseline_app}: no such file")
 
-    tools = accuracy.Tools(BUILD / "native/tests/e2e/injector",
-                           BUILD / "win64/tests/e2e/winprobe.exe", BUILD / "win64/app/Typrova.exe",
-                           BUILD / "win64/bench/bare_window.exe", BUILD / "native/bench/xtimes",
-                           shutil.which("chromium"))
-    win_bench = BUILD / "win64" / "bench"
     table = Table()
     sections: dict[str, str] = {}  # "accuracy", "verdict" -> its markdown
     notes: list[str] = []
@@ -337,49 +318,39 @@ def main() -> int:
         print(f"done: {name} in {time.monotonic() - started:.0f} s", file=sys.stderr, flush=True)
 
     def run_accuracy() -> None:
-        sections["accuracy"], found = accuracy_table(session, tools, args.passwords,
-                                                     args.real_passwords, args.data,
-                                                     args.baseline_app)
+        sections["accuracy"], found = accuracy_table(session, args)
         notes.extend(found)
         if found:
             raise harness.HarnessError(f"{len(found)} faults (listed below the tables)")
 
-    if args.only in (None, "verdict"):
-        run_step("verdict on real typists",
-                 lambda: sections.update(verdict=verdict_section(args.data)))
+    run_step("verdict on real typists", lambda: sections.update(verdict=verdict_section(args.data)))
     header = [f"Date: {datetime.datetime.now().astimezone().isoformat(timespec='seconds')}"]
-    steps = [("accuracy", run_accuracy),
-             ("cost per key", lambda: key_cost_rows(table, session, win_bench / "key_cost.exe")),
-             ("start-up", lambda: startup_rows(table, session, win_bench / "startup_probe.exe",
-                                               tools.typrova, win_bench / "minimal_dialog.exe"))]
-    steps = [(n, f) for n, f in steps if args.only in (None, n)]
-    session = harness.Session(tools.injector, tools.winprobe, prefix=os.environ.get(
-        "TYPROVA_WINEPREFIX", str(BUILD / "wineprefix-bench")))
+    prefix = os.environ.get("TYPROVA_WINEPREFIX", str(BUILD / "wineprefix-bench"))
+    session = harness.Session(BUILD / "native/tests/e2e/injector",
+                              BUILD / "win64/tests/e2e/winprobe.exe", prefix=prefix)
     try:
-        if steps:
-            run_step("Wine session", session.start)
-        if steps and "Wine session" not in failed:
-            header = conditions(session.env)
+        run_step("Wine session", session.start)
+        if "Wine session" not in failed:
+            header.append(conditions(session.env))
             print("\n".join(header), flush=True)
-            for name, step in steps:
-                run_step(name, step)
+            run_step("accuracy", run_accuracy)
+            run_step("cost per key", lambda: key_cost_rows(table, session))
+            run_step("start-up", lambda: startup_rows(table, session))
     finally:
         session.stop()
-    if args.only is None:
-        run_step("size", lambda: size_rows(table))
+    run_step("size", lambda: size_rows(table))
 
     body = [("Timing accuracy (every target's session at the end-to-end tests' priority)",
              sections.get("accuracy")),
-            ("Cost, start-up, size", table and markdown(("Measure", "Value", "Goal", "Status"),
-                                                        table)),
+            ("Cost, start-up, size", markdown(("Measure", "Value", "Goal", "Status"), table)),
             ("Verdict on real typists", sections.get("verdict")),
             ("Faults", "\n".join(f"- {n}" for n in notes))]
     text = "\n".join(["# Typrova benchmark", ""] + [h + "  " for h in header])
     text += "".join(f"\n\n## {title}\n\n{md}" for title, md in body if md) + "\n"
-    args.out.parent.mkdir(parents=True, exist_ok=True)
-    args.out.write_text(text)
+    RESULTS.parent.mkdir(parents=True, exist_ok=True)
+    RESULTS.write_text(text)
     print(text)
-    print(f"(written to {args.out})")
+    print(f"(written to {RESULTS})")
     if failed:
         print(f"bench failed in: {', '.join(failed)}", file=sys.stderr)
         return 1

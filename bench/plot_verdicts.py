@@ -17,8 +17,8 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 DEFAULT_THRESHOLD = 50.0
-# How each set is told apart in the picture, and its name in the legend.
 LABEL_BOX = {"boxstyle": "square,pad=0.2", "fc": "white", "ec": "none", "alpha": 0.85}
+# Each set typist_verdicts writes, in the legend's order: its line style and its name there.
 STYLES = {"keyboard": ("-", "physical keyboard"), "touch": ("--", "touch screen")}
 
 
@@ -41,9 +41,8 @@ def plot(curve: Path, out: Path) -> None:
     fig, ax = plt.subplots(figsize=(7.5, 4.6), dpi=100)
     ax.axvline(DEFAULT_THRESHOLD, color="0.4", linestyle=":", linewidth=1)
     at_default = []
-    for name in sorted(curves, key=lambda n: list(STYLES).index(n) if n in STYLES else 99):
+    for name, (style, label) in STYLES.items():
         t, frr, far = curves[name]
-        style, label = STYLES.get(name, ("-.", name))
         ax.plot(t, frr, style, color="tab:red", label=f"{label}: the same person gets \"FAILED\"")
         ax.plot(t, far, style, color="tab:blue", label=f"{label}: another person gets \"OK\"")
         at = min(range(len(t)), key=lambda i: abs(t[i] - DEFAULT_THRESHOLD))
@@ -70,13 +69,7 @@ def plot(curve: Path, out: Path) -> None:
     plt.close(fig)
 
 
-def main(argv: list[str]) -> int:
-    if len(argv) != 3:
-        print(__doc__.strip().splitlines()[-1], file=sys.stderr)
-        return 2
-    plot(Path(argv[1]), Path(argv[2]))
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    if len(sys.argv) != 3:
+        sys.exit(__doc__.strip().splitlines()[-1])
+    plot(Path(sys.argv[1]), Path(sys.argv[2]))

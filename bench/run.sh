@@ -24,5 +24,4 @@ step "native build" build native injector xtimes typist_verdicts
 step "win64 build" build win64 Typrova winprobe minimal_dialog bare_window key_cost startup_probe
 step "win32 build" build win32 Typrova
 
-export TYPROVA_WINEPREFIX="${TYPROVA_WINEPREFIX:-$repo/build/wineprefix-bench}"
 exec python3 bench/bench.py "$@"
