@@ -8,8 +8,6 @@ release says it is.
 Exits 0 when every check passes, 1 otherwise (each failure is printed), 2 on bad arguments.
 """
 
-from __future__ import annotations
-
 import argparse
 import sys
 
