@@ -32,7 +32,6 @@ wait_for_prefix() {
 }
 
 jobs=$(nproc 2>/dev/null || echo 2)
-# build PRESET [--target T...]
 build() {
   echo "== build: $*"
   cmake --preset "$1" >/dev/null
