@@ -2,13 +2,8 @@
 python3-pefile) and fails unless the loader's protections are on and the file is what the
 release says it is.
 
-    /usr/bin/python3 scripts/check_pe.py --arch x86_64|i686 --version 1.0.0.1 \\
-        --timestamp SECONDS Typrova.exe
-
 Exits 0 when every check passes, 1 otherwise (each failure is printed), 2 on bad arguments.
 """
-
-from __future__ import annotations
 
 import argparse
 import sys

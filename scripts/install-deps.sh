@@ -9,22 +9,19 @@
 # run a 32-bit Linux program itself, user-mode emulation of i386 registered in binfmt_misc.
 set -euo pipefail
 
-win32=0
-extra=()
-for arg in "$@"; do
-  case "$arg" in
-    --win32) win32=1 ;;
-    *) extra+=("$arg") ;;
-  esac
-done
-
 packages=(
   cmake g++ clang libclang-rt-14-dev googletest python3
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-  wine wine64 fonts-wine fonts-liberation xvfb x11-utils libxtst-dev libx11-dev xdotool imagemagick
+  wine wine64 fonts-wine fonts-liberation xvfb libxtst-dev libx11-dev xdotool imagemagick
   zip python3-pefile
 )
-packages+=("${extra[@]}")
+win32=0
+for arg in "$@"; do
+  case "$arg" in
+    --win32) win32=1 ;;
+    *) packages+=("$arg") ;;
+  esac
+done
 
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
 updated=0

@@ -81,18 +81,15 @@ def encode_image(canvas):
     size = canvas.size
     xor_stride = ((size * 4 + 31) // 32) * 4
     and_stride = ((size + 31) // 32) * 4
-    xor_rows, and_rows = [], []
-    for row in reversed(canvas.pixels):
-        xor = bytearray(xor_stride)
-        mask = bytearray(and_stride)
+    xor = bytearray(xor_stride * size)
+    mask = bytearray(and_stride * size)
+    for y, row in enumerate(reversed(canvas.pixels)):
         for x, colour in enumerate(row):
             if colour is TRANSPARENT:
-                mask[x // 8] |= 0x80 >> (x % 8)       # screen pixel shows through
-                colour = 0                            # and is XORed with black
-            xor[x // 2] |= colour << (4 if x % 2 == 0 else 0)
-        xor_rows.append(bytes(xor))
-        and_rows.append(bytes(mask))
-    bits = b"".join(xor_rows) + b"".join(and_rows)
+                mask[y * and_stride + x // 8] |= 0x80 >> (x % 8)    # screen pixel shows through
+                colour = 0                                          # and is XORed with black
+            xor[y * xor_stride + x // 2] |= colour << (4 if x % 2 == 0 else 0)
+    bits = bytes(xor + mask)
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, len(bits), 0, 0,
                          len(PALETTE), 0)
     palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)

@@ -5,8 +5,6 @@ to build/screenshot.png and closes the program.
     python3 scripts/screenshot.py [--app EXE] [--injector PATH] [--winprobe PATH]
 """
 
-from __future__ import annotations
-
 import sys
 import time
 from pathlib import Path

@@ -33,14 +33,13 @@ wait_for_prefix() {
 
 jobs=$(nproc 2>/dev/null || echo 2)
 build() {
-  echo "== build: $1"
+  echo "== build: $*"
   cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1" -j "$jobs"
+  cmake --build --preset "$1" -j "$jobs" "${@:2}"
 }
 
 # Tests never open windows on the developer's desktop: Wine runs on a private Xvfb.
 unset DISPLAY
-export TYPROVA_HEADLESS=1
 
 failed=0
 run() {
@@ -56,24 +55,41 @@ win32_leg() {
   echo "== 32-bit leg: $((SECONDS - t0)) s"
 }
 
-# The release: built twice from two fresh checkouts of HEAD (one path with a space); the two
-# dist/ folders must be identical, and scripts/release.sh checks both programs' hardening.
-# The packaged-program smokes (e2e_packaged_win64, and e2e_i686_smoke in the 32-bit leg) type
-# into the first build's programs, unpacked from their zips.
+# The release: scripts/release.sh, which also checks both programs' hardening, run in two fresh
+# checkouts of HEAD (different absolute paths, the second with a space in it); the two dist/
+# folders must be byte-identical (diff -r compares every file, SHA256SUMS among them).
+# Uncommitted changes are not part of it. The packaged-program smokes (e2e_packaged_win64, and
+# e2e_i686_smoke in the 32-bit leg) type into the first build's programs, unpacked from their
+# zips. It runs under run, where set -e does not apply: every step returns its own failure.
 release_leg() {
-  local t0=$SECONDS
-  run scripts/reproduce-release.sh "$repo/build/repro"
-  echo "== release, built twice: $((SECONDS - t0)) s"
-  export TYPROVA_DIST_DIR="$repo/build/repro/one/dist"
+  local t0=$SECONDS dir="$repo/build/repro" head co
+  local checkouts=("$dir/one" "$dir/second copy")
+  export TYPROVA_DIST_DIR="${checkouts[0]}/dist"
+  head=$(git rev-parse HEAD) || return 1
+  rm -rf "$dir"
+  for co in "${checkouts[@]}"; do
+    # --shared borrows the objects of this repository instead of copying them.
+    git clone -q --shared --no-checkout "$repo" "$co" || return 1
+    git -C "$co" checkout -q --detach "$head" || return 1
+    if ! "$co/scripts/release.sh" >"$co.log" 2>&1; then
+      echo "== release: scripts/release.sh failed in $co:"
+      tail -n 30 "$co.log"
+      return 1
+    fi
+  done
+  if ! diff -r "${checkouts[0]}/dist" "${checkouts[1]}/dist"; then
+    echo "== release: FAILED: the two builds of $head differ"
+    return 1
+  fi
+  cat "$TYPROVA_DIST_DIR/SHA256SUMS"
+  echo "== release, built twice, identical: $((SECONDS - t0)) s"
 }
 
 if [ "$leg" = win32 ]; then
   build win32
-  cmake --preset native >/dev/null
-  cmake --build --preset native -j "$jobs" --target injector
-  cmake --preset win64 >/dev/null
-  cmake --build --preset win64 -j "$jobs" --target winprobe
-  release_leg
+  build native --target injector
+  build win64 --target winprobe
+  run release_leg
   wait_for_prefix
   win32_leg
 else
@@ -81,7 +97,7 @@ else
   for preset in win64 win32 native clang asan fuzz; do
     build "$preset"
   done
-  release_leg
+  run release_leg
   run ctest --preset clang
   run ctest --preset asan
   run ctest --test-dir build/fuzz -V

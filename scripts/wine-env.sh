@@ -57,7 +57,6 @@ wine_env() {
 }
 
 wine_display_usable() {
-  [ -n "${DISPLAY:-}" ] || return 1
   timeout 5 xdotool getdisplaygeometry >/dev/null 2>&1
 }
 
@@ -68,21 +67,16 @@ _typrova_spawn() {
 }
 
 _typrova_start_xvfb() {
-  local fdfile num="" i
-  fdfile=$(mktemp "${TMPDIR:-/tmp}/typrova-xvfb.XXXXXX") || return 1
-  # -displayfd picks a free display and writes its number once the server accepts clients.
-  # -noreset: settings made by a client that has gone (the keyboard's auto-repeat rate) stay;
-  # by default the server resets them whenever its last client closes.
-  Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 3>"$fdfile" \
-    </dev/null >>"$_typrova_log" 2>&1 {TYPROVA_LOCK_FD}>&- &
+  local fd num=""
+  # -displayfd picks a free display and writes its number and a newline to the pipe once the
+  # server accepts clients. -noreset: settings made by a client that has gone (the keyboard's
+  # auto-repeat rate) stay; by default the server resets them whenever its last client closes.
+  exec {fd}< <(exec Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x1024x24 3>&1 \
+    </dev/null >>"$_typrova_log" 2>&1 {TYPROVA_LOCK_FD}>&-)
   export TYPROVA_XVFB_PID=$!
-  for ((i = 0; i < 100; i++)); do        # up to 10 s
-    num=$(tr -dc '0-9' <"$fdfile")
-    [ -n "$num" ] && break
-    kill -0 "$TYPROVA_XVFB_PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  rm -f "$fdfile"
+  # Up to 10 s; ends at once if Xvfb exits without a display.
+  read -r -t 10 num <&"$fd" || true
+  exec {fd}<&-
   if [ -z "$num" ]; then
     echo "wine-env: Xvfb did not start (see $_typrova_log)" >&2
     _typrova_stop_xvfb
@@ -135,10 +129,6 @@ _typrova_unlock() {
 _typrova_install_marlett() {
   local src=/usr/share/wine/fonts/marlett.ttf dst="$WINEPREFIX/drive_c/windows/Fonts"
   [ -f "$dst/marlett.ttf" ] && return 0
-  if [ ! -f "$src" ]; then
-    echo "wine-env: $src is missing (package fonts-wine)" >&2
-    return 1
-  fi
   mkdir -p "$dst" && cp "$src" "$dst/marlett.ttf"
 }
 

@@ -18,12 +18,9 @@ fi
 # The program runs in the background and is waited for, so that a ctest timeout (SIGTERM)
 # reaches the trap at once and the session is torn down instead of left behind.
 child=""
-trap '[ -n "$child" ] && kill "$child" 2>/dev/null; wine_session_stop; exit 143' TERM INT HUP
+trap '[ -n "$child" ] && kill "$child" 2>/dev/null; exit 143' TERM INT HUP
+trap wine_session_stop EXIT
 wine_session_start || exit 125
 "$WINE" "$@" </dev/null {TYPROVA_LOCK_FD}>&- &
 child=$!
 wait "$child"
-rc=$?
-trap - TERM INT HUP
-wine_session_stop
-exit "$rc"
