@@ -158,10 +158,6 @@ constexpr bool isGridLabel(int id)
     return id >= timing_grid_numbering::kFirst && id <= timing_grid_numbering::kLast;
 }
 
-// Tab order: the controls with WS_TABSTOP, in template order.
-constexpr int kMainWindowTabOrder[6] = {IDC_ENTERED, IDC_REENTERED,     IDC_THRESHOLD,
-                                        IDCANCEL,    IDC_CLEAR_ENTERED, IDC_CLEAR_REENTERED};
-
 // About box frame: a plain template without WS_VISIBLE; the modal run shows it, so whether the
 // bit is set depends on when a test looks, and kAboutBoxStyleMask leaves it out.
 constexpr int kAboutBoxTemplate = IDD_ABOUTBOX;
