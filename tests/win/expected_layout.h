@@ -25,15 +25,12 @@ constexpr DWORD kControlStyleMask = 0x0000FFFFu | WS_POPUP | WS_CHILD | WS_VISIB
                                     WS_TABSTOP;
 
 // Edit controls: the dialog manager may turn the template's WS_BORDER into the sunken
-// WS_EX_CLIENTEDGE frame and drop WS_BORDER from the style, so WS_BORDER is not compared here.
-// A test should instead require WS_BORDER in the style or WS_EX_CLIENTEDGE in the extended style.
+// WS_EX_CLIENTEDGE frame and drop WS_BORDER from the style; the layout test accepts either.
 constexpr DWORD kEditStyleMask = kControlStyleMask & ~static_cast<DWORD>(WS_BORDER);
 
 // One control as the template creates it. Positions and sizes are in dialog units, relative to
-// the dialog's client area (convert with MapDialogRect). style is the template's full style;
-// styleMask selects the bits that keep their template value once the control exists, so a test
-// compares (GetWindowLongA(hwnd, GWL_STYLE) & styleMask) == (style & styleMask). Rows leave the
-// mask out unless their class needs another one.
+// the dialog's client area. styleMask selects the bits of the template's style that keep their
+// value once the control exists; rows leave it out unless their class needs another one.
 struct ExpectedControl {
     int id;                   // GetDlgCtrlID; -1 for controls that code never addresses
     const char* windowClass;  // GetClassNameA, compared without regard to case
@@ -62,11 +59,10 @@ constexpr int kGridLabelCount = timing_grid_numbering::kLabelCount;
 constexpr int kMainWindowTemplate = IDD_TYPROVA_DIALOG;
 constexpr const char* kMainWindowCaption = "Typrova";
 constexpr int kMainWindowWidth = 333, kMainWindowHeight = 271;  // client area, dialog units
-// The template's style, compared as (GetWindowLongA(GWL_STYLE) & kDialogStyleMask) ==
-// kMainWindowStyle. DS_SETFONT and DS_MODALFRAME stay in the window style. WS_VISIBLE is set
-// only when the dialog is shown, after WM_INITDIALOG: compare after that. Left out by the mask:
-// WS_CLIPSIBLINGS, which the system adds to every top-level window, and DS_3DLOOK, which the
-// dialog manager adds to every dialog of a Windows 4.0 or later program.
+// The template's style: DS_SETFONT and DS_MODALFRAME stay in the window style. WS_VISIBLE is
+// set only when the dialog is shown, after WM_INITDIALOG: compare after that. Left out by the
+// mask: WS_CLIPSIBLINGS, which the system adds to every top-level window, and DS_3DLOOK, which
+// the dialog manager adds to every dialog of a Windows 4.0 or later program.
 constexpr DWORD kMainWindowStyle =
     WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
 constexpr DWORD kDialogStyleMask = (0x0000FFFFu & ~static_cast<DWORD>(DS_3DLOOK)) | WS_POPUP |
@@ -157,10 +153,6 @@ constexpr bool isGridLabel(int id)
 {
     return id >= timing_grid_numbering::kFirst && id <= timing_grid_numbering::kLast;
 }
-
-// Tab order: the controls with WS_TABSTOP, in template order.
-constexpr int kMainWindowTabOrder[6] = {IDC_ENTERED, IDC_REENTERED,     IDC_THRESHOLD,
-                                        IDCANCEL,    IDC_CLEAR_ENTERED, IDC_CLEAR_REENTERED};
 
 // About box frame: a plain template without WS_VISIBLE; the modal run shows it, so whether the
 // bit is set depends on when a test looks, and kAboutBoxStyleMask leaves it out.

@@ -144,9 +144,16 @@ TEST_F(Capture, PastedTextIsNotEvaluatedUntilTheNextStoredRelease)
     });
 }
 
-TEST_F(MainWindow, OpensWithClearedTablesNoVerdictAndTheThresholdInTheMiddle)
+TEST_F(MainWindow, OpensCentredWithClearedTablesNoVerdictAndTheThresholdInTheMiddle)
 {
     run([](HWND dialog) {
+        RECT window{};
+        GetWindowRect(dialog, &window);
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        GetMonitorInfoA(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+        expectCentred(window, monitor.rcWork);
+
         for (const typrova_test::ExpectedControl& label : typrova_test::kGridLabels)
             EXPECT_EQ(itemText(dialog, label.id), "0.00") << "label " << label.id;
         EXPECT_EQ(itemText(dialog, IDC_SCORE), "0.00");
@@ -242,18 +249,6 @@ TEST_F(MainWindow, SystemMenuEndsWithTheAboutItemWhichOpensTheAboutBoxCentredOve
         EXPECT_TRUE(harness::waitForClose(about));
         EXPECT_TRUE(IsWindow(dialog));
         EXPECT_TRUE(IsWindowEnabled(dialog));
-    });
-}
-
-TEST_F(MainWindow, OpensCentredOnTheScreen)
-{
-    run([](HWND dialog) {
-        RECT window{};
-        GetWindowRect(dialog, &window);
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof monitor;
-        GetMonitorInfoA(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
-        expectCentred(window, monitor.rcWork);
     });
 }
 

@@ -76,18 +76,8 @@ public:
 
 } // namespace
 
-TEST(Routing, DecliningHandlerPassesTheMessageToTheBaseTable)
-{
-    Derived target;
-    target.declinePaint = true;
-    MessageContext paint{WM_PAINT};
-    target.current = &paint;
-    EXPECT_TRUE(target.RouteMessage(paint)); // taken by the base's entry
-    EXPECT_EQ(target.log, "derived-paint;base-paint;");
-}
-
-// One message each on a fresh object: whether an entry took it, what the handlers logged
-// (their decoded parameters) and the answer left for the caller.
+// One message each on a fresh object: whether an entry took it, which handlers ran in which
+// order (with their decoded parameters) and the answer left for the caller.
 TEST(Routing, EntriesMatchTheirMessageControlAndCodeAtTheirOwnTimeAndAnswer)
 {
     NMHDR draw{nullptr, 5, NM_CUSTOMDRAW};
@@ -101,11 +91,14 @@ TEST(Routing, EntriesMatchTheirMessageControlAndCodeAtTheirOwnTimeAndAnswer)
         bool taken;
         const char* log;
         LRESULT result;
+        bool declinePaint = false;
     };
     const auto to = [](NMHDR& header) { return reinterpret_cast<LPARAM>(&header); };
     constexpr When instead = When::Instead, after = When::AfterDefault;
     const Case cases[] = {
         {WM_PAINT, 0, 0, instead, true, "derived-paint;", 0}, // own table before the base's
+        // A declining handler passes the message on: the base's entry takes it.
+        {WM_PAINT, 0, 0, instead, true, "derived-paint;base-paint;", 0, true},
         {WM_COMMAND, MAKEWPARAM(7, BN_CLICKED), 0, instead, true, "derived-click;", 0},
         {WM_COMMAND, MAKEWPARAM(8, BN_CLICKED), 0, instead, false, "", 0},
         {WM_COMMAND, MAKEWPARAM(7, BN_SETFOCUS), 0, instead, false, "", 0},
@@ -127,8 +120,10 @@ TEST(Routing, EntriesMatchTheirMessageControlAndCodeAtTheirOwnTimeAndAnswer)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("message " + std::to_string(c.message) + " wParam " +
-                     std::to_string(c.wParam) + (c.when == after ? " after default" : ""));
+                     std::to_string(c.wParam) + (c.when == after ? " after default" : "") +
+                     (c.declinePaint ? " declined" : ""));
         Derived target;
+        target.declinePaint = c.declinePaint;
         MessageContext message{c.message, c.wParam, c.lParam};
         target.current = &message;
         EXPECT_EQ(target.RouteMessage(message, c.when), c.taken);

@@ -88,7 +88,7 @@ protected:
 
 } // namespace
 
-TEST(Subclass, HandlerRunsInsteadOfTheControlOrDeclinesToIt)
+TEST(Subclass, EditHandlersRunInsteadOfTheControlDeclineToItOrFollowIt)
 {
     ControlProbe probe;
     bool answered = false;
@@ -107,45 +107,33 @@ TEST(Subclass, HandlerRunsInsteadOfTheControlOrDeclinesToIt)
         for (char c : {'x', 'y', 'z'})
             SendMessageA(edit, WM_CHAR, static_cast<WPARAM>(c), 1);
         typed = harness::text(edit);
-    });
-    EXPECT_TRUE(answered);
-    EXPECT_FALSE(menuSeen) << "the control's own context menu opened";
-    EXPECT_EQ(probe.edit.menus.load(), 1);
-    EXPECT_EQ(typed, "xz") << "declined characters reach the edit control, the taken one does not";
-}
 
-TEST(Subclass, LabelTextIsCurrentForAnyReaderBeforeItIsDrawn)
-{
-    ControlProbe probe;
-    std::string read;
-    harness::runModal(probe, "Typrova", [&](HWND dialog) { read = harness::itemText(dialog, IDC_SCORE); });
-    EXPECT_EQ(read, "12.34");
-    EXPECT_FALSE(probe.repeatedTextKept) << "the same text again is not kept for another write";
-    EXPECT_EQ(probe.label.GetSafeHwnd(), nullptr) << "detached when the control was destroyed";
-}
-
-TEST(Framework, CustomDrawAnswerReachesTheControl)
-{
-    ControlProbe probe;
-    harness::runModal(probe, "Typrova", [&](HWND dialog) {
-        RedrawWindow(GetDlgItem(dialog, IDC_THRESHOLD), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-        for (int i = 0; i < 100 && probe.itemNotifications == 0; ++i)
-            Sleep(10);
-    });
-    EXPECT_GT(probe.itemNotifications.load(), 0);
-}
-
-TEST(Framework, SubclassedEditSeesKeysAfterItsOwnProcessing)
-{
-    ControlProbe probe;
-    harness::runModal(probe, "Typrova", [&](HWND dialog) {
-        const HWND edit = GetDlgItem(dialog, IDC_ENTERED);
         SetWindowTextA(edit, "abc");
         SendMessageA(edit, EM_SETSEL, 0, 0);
         SendMessageA(edit, WM_KEYDOWN, VK_DELETE, 1); // the edit deletes "a" in its own handling
         SendMessageA(edit, WM_KEYUP, VK_DELETE, 0xC0000001);
         SendMessageA(edit, WM_SYSKEYDOWN, 'X', 0x202D0001); // Alt+X: a system key
     });
+    EXPECT_TRUE(answered);
+    EXPECT_FALSE(menuSeen) << "the control's own context menu opened";
+    EXPECT_EQ(probe.edit.menus.load(), 1);
+    EXPECT_EQ(typed, "xz") << "declined characters reach the edit control, the taken one does not";
     EXPECT_EQ(probe.edit.seen, (std::vector<std::string>{"down:bc", "up:bc"}));
     EXPECT_EQ(probe.edit.GetSafeHwnd(), nullptr) << "detached when the control was destroyed";
+}
+
+TEST(Subclass, LabelTextAndCustomDrawAnswerReachTheirControls)
+{
+    ControlProbe probe;
+    std::string read;
+    harness::runModal(probe, "Typrova", [&](HWND dialog) {
+        read = harness::itemText(dialog, IDC_SCORE);
+        RedrawWindow(GetDlgItem(dialog, IDC_THRESHOLD), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        for (int i = 0; i < 100 && probe.itemNotifications == 0; ++i)
+            Sleep(10);
+    });
+    EXPECT_EQ(read, "12.34");
+    EXPECT_FALSE(probe.repeatedTextKept) << "the same text again is not kept for another write";
+    EXPECT_EQ(probe.label.GetSafeHwnd(), nullptr) << "detached when the control was destroyed";
+    EXPECT_GT(probe.itemNotifications.load(), 0);
 }
