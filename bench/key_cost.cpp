@@ -42,12 +42,6 @@ std::map<std::string, std::vector<double>> g_results; // measure -> samples in m
 std::string g_failure;
 LARGE_INTEGER g_frequency;
 
-double elapsedUs(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
-{
-    return static_cast<double>(to.QuadPart - from.QuadPart) * 1e6 /
-           static_cast<double>(g_frequency.QuadPart);
-}
-
 LARGE_INTEGER now()
 {
     LARGE_INTEGER t;
@@ -167,9 +161,11 @@ void setOldSubclass(HWND dialog, bool on)
     setOuterProbes(true);
 }
 
+// Files the time from `from` to `to`, in microseconds, under the measure `name`.
 void add(const std::string& name, const LARGE_INTEGER& from, const LARGE_INTEGER& to)
 {
-    g_results[name].push_back(elapsedUs(from, to));
+    g_results[name].push_back(static_cast<double>(to.QuadPart - from.QuadPart) * 1e6 /
+                              static_cast<double>(g_frequency.QuadPart));
 }
 
 // Sends `count` Shift press/release pairs alternately to both fields and files the instants

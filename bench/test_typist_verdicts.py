@@ -12,7 +12,6 @@ from __future__ import annotations
 import argparse
 import functools
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -23,6 +22,7 @@ ARGS = argparse.Namespace()
 KEYBOARD_CSV = "keyboard-password/DSL-StrongPasswordData-session1.csv"
 PEOPLE, TYPINGS = 4, 6  # the slices: 4 people, 6 typings each per session
 KEYBOARD_SESSIONS = 2   # the keyboard slice is laid out like the full file: two sessions
+SESSIONS = {"touch": 1, "keyboard": KEYBOARD_SESSIONS}  # the slices' sessions, per set
 
 
 def tool(*args: str, check: bool = True, stdin: str = "") -> subprocess.CompletedProcess:
@@ -33,9 +33,16 @@ def tool(*args: str, check: bool = True, stdin: str = "") -> subprocess.Complete
     return r
 
 
-def keyboard_slice(path: Path) -> None:
-    """PEOPLE subjects, reps 1-6 of the session-1 file as session 1 and reps 7-12 as session 2
-    (renumbered 1-6), in the full file's row order: subject, then session, then rep."""
+def write_slices(folder: Path) -> tuple[str, ...]:
+    """Writes a slice of each set into `folder` and returns the tool's options that read them.
+    Touch: files 1 to PEOPLE, the first TYPINGS typings of each. Keyboard (keyboard.csv, laid
+    out like the full file): PEOPLE subjects, reps 1-6 of the session-1 file as session 1 and
+    reps 7-12 as session 2 (renumbered 1-6), in the full file's row order: subject, then
+    session, then rep."""
+    (folder / "touch").mkdir()
+    for p in range(1, PEOPLE + 1):
+        rows = (ARGS.data / "touch" / f"{p}.csv").read_text().splitlines()[:TYPINGS]
+        (folder / "touch" / f"{p}.csv").write_text("\n".join(rows) + "\n")
     lines = (ARGS.data / KEYBOARD_CSV).read_text().splitlines()
     by_subject: dict[str, list[list[str]]] = {}
     for line in lines[1:]:
@@ -46,33 +53,32 @@ def keyboard_slice(path: Path) -> None:
         for session in range(KEYBOARD_SESSIONS):
             for rep, cells in enumerate(rows[session * TYPINGS:(session + 1) * TYPINGS], 1):
                 out.append(",".join([cells[0], str(session + 1), str(rep), *cells[3:]]))
-    path.write_text("\n".join(out) + "\n")
+    (folder / "keyboard.csv").write_text("\n".join(out) + "\n")
+    return ("--data", str(folder), "--keyboard-file", str(folder / "keyboard.csv"))
 
 
-class SetUnderTest:
-    """How one data set's slice is passed to the tool, and how many sessions it holds."""
+@functools.lru_cache(maxsize=None)
+def typing(args: tuple[str, ...], name: str, person: int,
+           number: int) -> tuple[tuple, dict[int, tuple]]:
+    """The tool's events and table of one typing of set `name`, read with the options `args`
+    (number counts through the sessions)."""
+    out = tool(*args, "--typing", f"{name}:{person}:{number}").stdout
+    events = tuple((float(t), kind, typed) for t, kind, _, typed in
+                   re.findall(r"^event (\S+) (down|up) (\S+) (\S+)$", out, re.M))
+    table = {int(k): (i, p) for k, i, p in
+             re.findall(r"^key (\d+) interval (\S+) pressed (\S+)$", out, re.M)}
+    return events, table
 
-    def __init__(self, name: str, args: list[str], sessions: int):
-        self.name, self.args, self.sessions = name, args, sessions
 
-    @functools.lru_cache(maxsize=None)
-    def typing(self, person: int, number: int) -> tuple[tuple, dict[int, tuple]]:
-        """The tool's events and table of one typing (number counts through the sessions)."""
-        out = tool(*self.args, "--set", self.name, "--typing", f"{person}:{number}").stdout
-        events = tuple((float(t), kind, typed) for t, kind, _, typed in
-                       re.findall(r"^event (\S+) (down|up) (\S+) (\S+)$", out, re.M))
-        table = {int(k): (i, p) for k, i, p in
-                 re.findall(r"^key (\d+) interval (\S+) pressed (\S+)$", out, re.M)}
-        return events, table
-
-    def score_pair(self, entered: tuple[int, int], reentered: tuple[int, int]) -> str:
-        """Verdict of one pair, through the events mode (evaluated once, directly)."""
-        lines = []
-        for fld, (p, n) in (("E", entered), ("R", reentered)):
-            events, _ = self.typing(p, n)
-            lines += [f"{fld} {t} {kind} {typed}" for t, kind, typed in events]
-        out = tool("--score-events", "-", stdin="\n".join(lines) + "\n").stdout
-        return re.search(r"^verdict (.+)$", out, re.M).group(1)
+def score_pair(args: tuple[str, ...], name: str, entered: tuple[int, int],
+               reentered: tuple[int, int]) -> str:
+    """Verdict of one pair, through the events mode (evaluated once, directly)."""
+    lines = []
+    for fld, (p, n) in (("E", entered), ("R", reentered)):
+        events, _ = typing(args, name, p, n)
+        lines += [f"{fld} {t} {kind} {typed}" for t, kind, typed in events]
+    out = tool("--score-events", "-", stdin="\n".join(lines) + "\n").stdout
+    return re.search(r"^verdict (.+)$", out, re.M).group(1)
 
 
 class Rebuild(unittest.TestCase):
@@ -97,8 +103,7 @@ class Rebuild(unittest.TestCase):
         ]
         for name, number, n_events, text, pressed, intervals in cases:
             with self.subTest(name):
-                s = SetUnderTest(name, ["--data", str(ARGS.data)], 1)
-                events, table = s.typing(1, number)
+                events, table = typing(("--data", str(ARGS.data)), name, 1, number)
                 self.assertEqual(len(events), n_events)
                 self.assertEqual("".join(t for _, k, t in events if k == "down" and t != "-"),
                                  text)
@@ -131,12 +136,8 @@ class Rebuild(unittest.TestCase):
         ]
         for what, target, line, column, value, words in cases:
             with self.subTest(what), tempfile.TemporaryDirectory() as d:
-                files = {"touch": Path(d) / "touch" / "2.csv", "keyboard": Path(d) / KEYBOARD_CSV}
-                for f in files.values():
-                    f.parent.mkdir()
-                keyboard_slice(files["keyboard"])
-                for name in ("1.csv", "2.csv"):
-                    shutil.copyfile(ARGS.data / "touch" / name, Path(d) / "touch" / name)
+                args = write_slices(Path(d))
+                files = {"touch": Path(d) / "touch" / "2.csv", "keyboard": Path(d) / "keyboard.csv"}
                 rows = files[target].read_text().splitlines()
                 cells = rows[line - 1].split(",")
                 if value is None:
@@ -145,49 +146,42 @@ class Rebuild(unittest.TestCase):
                     cells[column] = value
                 rows[line - 1] = ",".join(cells)
                 files[target].write_text("\n".join(rows) + "\n")
-                r = tool("--data", d, "--typings", "5", check=False)
+                r = tool(*args, check=False)
                 self.assertEqual(r.returncode, 1, r.stderr)
                 self.assertIn(f"{files[target]} line {line}: {words}", r.stderr)
                 self.assertEqual(r.stdout, "")
 
 
 class Protocol(unittest.TestCase):
-    sets: list[SetUnderTest]
-    out: dict[str, str]
+    args: tuple[str, ...]
+    out: str
     curves: dict[str, list[list[str]]]
 
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
         cls.addClassCleanup(cls.tmp.cleanup)
-        slice_csv = Path(cls.tmp.name) / "keyboard-slice.csv"
-        keyboard_slice(slice_csv)
-        cls.sets = [SetUnderTest("touch", ["--data", str(ARGS.data), "--people", str(PEOPLE),
-                                           "--typings", str(TYPINGS)], 1),
-                    SetUnderTest("keyboard", ["--keyboard-file", str(slice_csv)],
-                                 KEYBOARD_SESSIONS)]
-        cls.out, cls.curves = {}, {}
-        for s in cls.sets:
-            curve = Path(cls.tmp.name) / f"{s.name}.csv"
-            cls.out[s.name] = tool(*s.args, "--set", s.name, "--curve", str(curve)).stdout
-            lines = curve.read_text().splitlines()
-            assert lines[0] == "set,threshold,frr,far"
-            cls.curves[s.name] = [line.split(",")[1:] for line in lines[1:]
-                                  if line.startswith(s.name + ",")]
+        cls.args = write_slices(Path(cls.tmp.name))
+        curve = Path(cls.tmp.name) / "curve.csv"
+        cls.out = tool(*cls.args, "--curve", str(curve)).stdout
+        lines = curve.read_text().splitlines()
+        assert lines[0] == "set,threshold,frr,far"
+        cls.curves = {name: [line.split(",")[1:] for line in lines[1:]
+                             if line.startswith(name + ",")] for name in SESSIONS}
 
-    def field(self, s: SetUnderTest, line: str, name: str) -> str:
-        m = re.search(rf"^{s.name} {re.escape(line)} .*\b{name}=(\S+)", self.out[s.name], re.M)
-        self.assertIsNotNone(m, f"no {name} in the '{line}' line:\n{self.out[s.name]}")
+    def field(self, s: str, line: str, name: str) -> str:
+        m = re.search(rf"^{s} {re.escape(line)} .*\b{name}=(\S+)", self.out, re.M)
+        self.assertIsNotNone(m, f"no {name} in the '{line}' line:\n{self.out}")
         return m.group(1)
 
     def test_pairs_and_default_threshold_counts_match_pairs_scored_one_by_one(self):
-        for s in self.sets:
-            with self.subTest(s.name):
+        for s, sessions in SESSIONS.items():
+            with self.subTest(s):
                 # Typing k of session j is the person's typing j * TYPINGS + k.
-                firsts = [j * TYPINGS for j in range(s.sessions)]
-                genuine = [s.score_pair((p, f + r), (p, f + r + 1)) for f in firsts
+                firsts = [j * TYPINGS for j in range(sessions)]
+                genuine = [score_pair(self.args, s, (p, f + r), (p, f + r + 1)) for f in firsts
                            for p in range(1, PEOPLE + 1) for r in range(1, TYPINGS)]
-                impostor = [s.score_pair((a, f + r), (b, f + r)) for f in firsts
+                impostor = [score_pair(self.args, s, (a, f + r), (b, f + r)) for f in firsts
                             for a in range(1, PEOPLE + 1) for b in range(1, PEOPLE + 1)
                             if a != b for r in range(1, TYPINGS + 1)]
                 self.assertEqual(self.field(s, "pairs", "genuine"), str(len(genuine)))
@@ -203,9 +197,9 @@ class Protocol(unittest.TestCase):
                 self.assertNotEqual(sum(v == "FAILED" for v in impostor), 0)
 
     def test_rates_at_the_reported_thresholds(self):
-        for s in self.sets:
-            with self.subTest(s.name):
-                rows = self.curves[s.name]
+        for s in SESSIONS:
+            with self.subTest(s):
+                rows = self.curves[s]
                 self.assertEqual(len(rows), 10001)
                 t = [r[0] for r in rows]
                 frr = [float(r[1]) for r in rows]

@@ -13,11 +13,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -112,13 +112,10 @@ std::runtime_error inputError(const std::string& place, const std::string& what)
 
 std::vector<std::string> splitCells(const std::string& line)
 {
-    std::vector<std::string> cells(1);
-    for (const char c : line) {
-        if (c == ',')
-            cells.emplace_back();
-        else
-            cells.back() += c;
-    }
+    std::vector<std::string> cells;
+    std::istringstream in(line);
+    for (std::string cell; std::getline(in, cell, ',');)
+        cells.push_back(cell);
     return cells;
 }
 
@@ -136,7 +133,7 @@ double number(const std::string& cell, const std::string& column)
 
 // One row as key presses and releases: the first key pressed at 0, key k+1 at press(k) +
 // DD(k), each released at its press + H(k). Every cell is read before any time is checked.
-Typing readTyping(const std::vector<std::string>& cells, const Layout& l)
+Typing readTyping(const std::vector<std::string>& cells, const Layout& l, const std::string& place)
 {
     std::vector<double> holds, downDown;
     for (std::size_t k = 0; k < l.holdAt.size(); ++k) {
@@ -145,7 +142,7 @@ Typing readTyping(const std::vector<std::string>& cells, const Layout& l)
             downDown.push_back(l.msPerUnit * number(cells[l.downDownAt[k - 1]],
                                                     l.names[l.downDownAt[k - 1]]));
     }
-    Typing t;
+    Typing t{{}, place};
     double press = 0.0;
     for (std::size_t k = 0; k < holds.size(); ++k) {
         const std::string key = l.keys[k].name;
@@ -193,8 +190,8 @@ void forEachRow(std::istream& in, const std::string& path, int lineNo, std::size
 }
 
 // touch/1.csv, 2.csv, ...: one person a file, one typing a row, 71 values, times in ms.
-// Reads `people` files, or every file from 1.csv up while they exist when people is 0.
-DataSet loadTouch(const std::string& dir, int people)
+// Reads every file from 1.csv up while they exist.
+DataSet loadTouch(const std::string& dir)
 {
     DataSet set{"touch", dir + "/touch", kTouchNote, {}, {{}}};
     Layout layout{kTouchKeys, 1.0, {}, {}, {}};
@@ -204,19 +201,18 @@ DataSet loadTouch(const std::string& dir, int people)
         layout.holdAt.push_back(k);
         layout.downDownAt.push_back(kTouchKeysInRow + k);
     }
-    for (int p = 1; people == 0 || p <= people; ++p) {
+    for (int p = 1;; ++p) {
         const std::string path = dir + "/touch/" + std::to_string(p) + ".csv";
         std::ifstream file(path);
         if (!file) {
-            if (people == 0 && p > 1)
+            if (p > 1)
                 break;
             throw std::runtime_error("cannot read " + path);
         }
         std::vector<Typing> person;
         forEachRow(file, path, 1, kTouchColumns, "not " + std::to_string(kTouchColumns),
                    [&](const std::vector<std::string>& cells, const std::string& place) {
-                       person.push_back(readTyping(cells, layout));
-                       person.back().place = place;
+                       person.push_back(readTyping(cells, layout, place));
                    });
         set.people.push_back(std::to_string(p));
         set.sessions[0].push_back(std::move(person));
@@ -262,8 +258,7 @@ DataSet loadKeyboard(const std::string& path)
         if (session != std::floor(session))
             throw std::runtime_error("sessionIndex is not a whole number: '" + cells[sessionAt] +
                                      "'");
-        Typing t = readTyping(cells, layout);
-        t.place = place;
+        Typing t = readTyping(cells, layout, place);
         const std::string& subject = cells[subjectAt];
         if (subject.empty())
             throw std::runtime_error("no subject");
@@ -283,32 +278,19 @@ DataSet loadKeyboard(const std::string& path)
     return set;
 }
 
-// Keeps the first `people` people and the first `typings` typings of each in each session
-// (0: all), and refuses a person with a single typing in a session: there is no genuine pair
-// for it, and the figures would quietly leave that person out.
-void limit(DataSet& set, int people, int typings)
+// Refuses a set of fewer than two people, and a person with a single typing in a session:
+// there is no genuine pair for it, and the figures would quietly leave that person out.
+void checkPairs(const DataSet& set)
 {
-    if (people > 0) {
-        if (static_cast<int>(set.people.size()) < people)
-            throw std::runtime_error(set.source + " has " + std::to_string(set.people.size()) +
-                                     " people, " + std::to_string(people) + " wanted");
-        set.people.resize(static_cast<std::size_t>(people));
-    }
     if (set.people.size() < 2)
         throw std::runtime_error(set.source + " has fewer than 2 people");
-    for (auto& session : set.sessions) {
-        session.resize(set.people.size());
-        for (std::size_t p = 0; p < session.size(); ++p) {
-            auto& person = session[p];
-            if (typings > 0 && static_cast<int>(person.size()) > typings)
-                person.resize(static_cast<std::size_t>(typings));
-            if (person.size() == 1)
-                throw inputError(person[0].place, set.name == "touch"
+    for (const auto& session : set.sessions)
+        for (std::size_t p = 0; p < session.size(); ++p)
+            if (session[p].size() == 1)
+                throw inputError(session[p][0].place, set.name == "touch"
                                      ? "the only typing of this person; a genuine pair needs two"
                                      : "the only typing of subject " + set.people[p] +
                                            " in its session; a genuine pair needs two");
-        }
-    }
 }
 
 // Plays the events into a fresh clock and one entry as the window does: every press and
@@ -368,26 +350,6 @@ double percent(long part, std::size_t whole)
     return whole == 0 ? std::nan("") : 100.0 * static_cast<double>(part) / whole;
 }
 
-// The printf dialect of this C library: mingw-w64 names its own (C99 in C++ builds).
-#ifdef __MINGW_PRINTF_FORMAT
-#define PRINTF_DIALECT __MINGW_PRINTF_FORMAT
-#else
-#define PRINTF_DIALECT printf
-#endif
-
-// printf into a string of any length (a data set's path is part of the report).
-__attribute__((format(PRINTF_DIALECT, 1, 2))) std::string format(const char* pattern, ...)
-{
-    va_list args, again;
-    va_start(args, pattern);
-    va_copy(again, args);
-    std::string text(std::vsnprintf(nullptr, 0, pattern, args), '\0');
-    va_end(args);
-    std::vsnprintf(text.data(), text.size() + 1, pattern, again);
-    va_end(again);
-    return text;
-}
-
 void printTable(const Entry& e)
 {
     std::printf("text %s\n", e.text.c_str());
@@ -397,10 +359,13 @@ void printTable(const Entry& e)
                     formatNumber(e.slots.pressed[k]).c_str());
 }
 
-// One set's pairs scored, and the text that sums them up.
+// One set's pairs scored.
 struct Figures {
-    std::vector<double> frr, far; // % at every slider position
-    std::string report;
+    std::size_t sessions = 0, genuine = 0, impostor = 0;
+    long typings = 0;
+    std::string text;
+    std::vector<long> genuineOk, impostorOk; // pairs that get "OK" at every slider position
+    std::vector<double> frr, far;            // % at every slider position
 };
 
 Figures score(const DataSet& set)
@@ -409,21 +374,19 @@ Figures score(const DataSet& set)
     // k of A against typing k of B in the same session, for every ordered pair of different
     // people. The first of a pair is the Entered field, the second the Re-entered field.
     std::vector<int> genuine, impostor; // each pair's highest "OK" position
-    long typings = 0;
-    std::size_t sessionsUsed = 0;
-    std::string text;
+    Figures f;
     for (const auto& session : set.sessions) {
         std::vector<std::vector<Entry>> entries;
         for (const auto& person : session) {
             entries.emplace_back();
             for (const Typing& t : person)
                 entries.back().push_back(file(t));
-            typings += static_cast<long>(person.size());
-            if (text.empty() && !entries.back().empty())
-                text = entries.back().front().text;
+            f.typings += static_cast<long>(person.size());
+            if (f.text.empty() && !entries.back().empty())
+                f.text = entries.back().front().text;
         }
-        sessionsUsed += std::any_of(entries.begin(), entries.end(),
-                                    [](const auto& p) { return !p.empty(); });
+        f.sessions += std::any_of(entries.begin(), entries.end(),
+                                  [](const auto& p) { return !p.empty(); });
         for (const auto& person : entries)
             for (std::size_t k = 0; k + 1 < person.size(); ++k)
                 genuine.push_back(highestOkPosition(person[k], person[k + 1]));
@@ -435,99 +398,99 @@ Figures score(const DataSet& set)
                         impostor.push_back(highestOkPosition(entries[a][k], entries[b][k]));
     }
 
-    const std::vector<long> genuineOk = okCounts(genuine), impostorOk = okCounts(impostor);
-    const long genuineTotal = static_cast<long>(genuine.size());
-    Figures f;
+    f.genuine = genuine.size();
+    f.impostor = impostor.size();
+    f.genuineOk = okCounts(genuine);
+    f.impostorOk = okCounts(impostor);
     for (int pos = 0; pos <= kSliderMax; ++pos) {
-        f.frr.push_back(percent(genuineTotal - genuineOk[pos], genuine.size()));
-        f.far.push_back(percent(impostorOk[pos], impostor.size()));
+        f.frr.push_back(percent(static_cast<long>(f.genuine) - f.genuineOk[pos], f.genuine));
+        f.far.push_back(percent(f.impostorOk[pos], f.impostor));
     }
+    return f;
+}
+
+void report(const DataSet& set, const Figures& f)
+{
     const auto at = [&](int pos) { // both rates at one slider position
-        return format("threshold=%s frr=%.2f far=%.2f", thresholdText(pos).c_str(), f.frr[pos],
-                      f.far[pos]);
+        return "threshold=" + thresholdText(pos) + " frr=" + formatNumber(f.frr[pos]) +
+               " far=" + formatNumber(f.far[pos]);
     };
     const char* n = set.name.c_str();
-    f.report = format("%s data %s: people=%zu sessions=%zu typings=%ld text \"%s\" "
-                      "(%zu characters)\n", n, set.source.c_str(), set.people.size(),
-                      sessionsUsed, typings, text.c_str(), text.size()) +
-               set.name + " note " + set.note + "\n" +
-               format("%s pairs genuine=%zu impostor=%zu\n", n, genuine.size(), impostor.size()) +
-               format("%s default %s false_rejects=%ld false_accepts=%ld\n", n,
-                      at(kDefaultSlider).c_str(), genuineTotal - genuineOk[kDefaultSlider],
-                      impostorOk[kDefaultSlider]);
+    std::printf("%s data %s: people=%zu sessions=%zu typings=%ld text \"%s\" (%zu characters)\n",
+                n, set.source.c_str(), set.people.size(), f.sessions, f.typings, f.text.c_str(),
+                f.text.size());
+    std::printf("%s note %s\n", n, set.note.c_str());
+    std::printf("%s pairs genuine=%zu impostor=%zu\n", n, f.genuine, f.impostor);
+    std::printf("%s default %s false_rejects=%ld false_accepts=%ld\n", n,
+                at(kDefaultSlider).c_str(),
+                static_cast<long>(f.genuine) - f.genuineOk[kDefaultSlider],
+                f.impostorOk[kDefaultSlider]);
 
     // Equal error: the slider position where the two rates are closest (the lowest such).
     int eer = 0;
     for (int pos = 1; pos <= kSliderMax; ++pos)
         if (std::fabs(f.frr[pos] - f.far[pos]) < std::fabs(f.frr[eer] - f.far[eer]))
             eer = pos;
-    f.report += format("%s eer rate=%.2f %s\n", n, (f.frr[eer] + f.far[eer]) / 2.0,
-                       at(eer).c_str());
+    std::printf("%s eer rate=%.2f %s\n", n, (f.frr[eer] + f.far[eer]) / 2.0, at(eer).c_str());
 
     for (const double goal : {10.0, 1.0}) {
         int pos = 0;
         while (pos <= kSliderMax && f.far[pos] > goal)
             ++pos;
-        f.report += format("%s far<=%g %s\n", n, goal,
-                           pos > kSliderMax ? "threshold=none" : at(pos).c_str());
+        std::printf("%s far<=%g %s\n", n, goal,
+                    pos > kSliderMax ? "threshold=none" : at(pos).c_str());
     }
-    return f;
 }
 
 struct Options {
-    std::string dir = TYPROVA_DEFAULT_DATA, keyboardFile, set = "both", curve, typing, events;
-    int people = 0, typings = 0; // 0: all
+    std::string dir = TYPROVA_DEFAULT_DATA, keyboardFile, curve, typing, events;
 };
 
-// Reads every chosen set whole before any figure is worked out.
-std::vector<DataSet> read(const Options& o, int touchPeople)
+std::string keyboardPath(const Options& o)
 {
-    std::vector<DataSet> sets;
-    if (o.set != "keyboard")
-        sets.push_back(loadTouch(o.dir, touchPeople));
-    if (o.set != "touch")
-        sets.push_back(loadKeyboard(o.keyboardFile.empty() ? o.dir + "/" + kKeyboardFile
-                                                           : o.keyboardFile));
-    return sets;
+    return o.keyboardFile.empty() ? o.dir + "/" + kKeyboardFile : o.keyboardFile;
 }
 
+// Reads and checks both sets whole, and writes the curve, before printing any figure.
 int figures(const Options& o)
 {
-    std::vector<DataSet> sets = read(o, o.people);
-    for (DataSet& s : sets)
-        limit(s, o.people, o.typings);
+    const std::vector<DataSet> sets{loadTouch(o.dir), loadKeyboard(keyboardPath(o))};
     std::vector<Figures> results;
-    for (const DataSet& s : sets)
+    for (const DataSet& s : sets) {
+        checkPairs(s);
         results.push_back(score(s));
+    }
     if (!o.curve.empty()) {
         std::ofstream out(o.curve);
         if (!out)
             throw std::runtime_error("cannot write " + o.curve);
-        out << "set,threshold,frr,far\n";
+        out << "set,threshold,frr,far\n" << std::fixed << std::setprecision(4);
         for (std::size_t i = 0; i < sets.size(); ++i)
             for (int pos = 0; pos <= kSliderMax; ++pos)
-                out << format("%s,%s,%.4f,%.4f\n", sets[i].name.c_str(),
-                              thresholdText(pos).c_str(), results[i].frr[pos], results[i].far[pos]);
+                out << sets[i].name << ',' << thresholdText(pos) << ',' << results[i].frr[pos]
+                    << ',' << results[i].far[pos] << '\n';
         if (!out.flush())
             throw std::runtime_error("cannot write " + o.curve);
     }
-    for (const Figures& f : results)
-        std::fputs(f.report.c_str(), stdout);
+    for (std::size_t i = 0; i < sets.size(); ++i)
+        report(sets[i], results[i]);
     return 0;
 }
 
-// PERSON counts people in order (touch: the file number; keyboard: subjects in file order),
-// TYPING counts that person's typings in order, through the sessions.
+// --typing SET:PERSON:TYPING. PERSON counts people in order (touch: the file number;
+// keyboard: subjects in file order), TYPING counts that person's typings in order, through
+// the sessions.
 int showTyping(const Options& o)
 {
-    if (o.set == "both")
-        throw std::runtime_error("--typing wants --set touch or --set keyboard");
+    char name[16] = {};
     int person = 0, typing = 0;
-    if (std::sscanf(o.typing.c_str(), "%d:%d", &person, &typing) != 2)
-        throw std::runtime_error("--typing wants PERSON:TYPING, e.g. 1:1");
+    if (std::sscanf(o.typing.c_str(), "%15[a-z]:%d:%d", name, &person, &typing) != 3 ||
+        (std::string(name) != "touch" && std::string(name) != "keyboard"))
+        throw std::runtime_error("--typing wants touch|keyboard:PERSON:TYPING, e.g. touch:1:1");
     if (person < 1 || typing < 1)
         throw std::runtime_error("person and typing count from 1");
-    const DataSet set = read(o, o.set == "touch" ? person : 0).front();
+    const DataSet set =
+        std::string(name) == "touch" ? loadTouch(o.dir) : loadKeyboard(keyboardPath(o));
     if (static_cast<std::size_t>(person) > set.people.size())
         throw std::runtime_error(set.source + " has " + std::to_string(set.people.size()) +
                                  " people");
@@ -580,11 +543,9 @@ int scoreEvents()
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: typist_verdicts [--data DIR] [--keyboard-file CSV] "
-                 "[--set touch|keyboard|both]\n"
-                 "                       [--people N] [--typings N] [--curve FILE]\n"
+                 "usage: typist_verdicts [--data DIR] [--keyboard-file CSV] [--curve FILE]\n"
                  "       typist_verdicts [--data DIR] [--keyboard-file CSV] "
-                 "--set touch|keyboard --typing PERSON:TYPING\n"
+                 "--typing touch|keyboard:PERSON:TYPING\n"
                  "       typist_verdicts --score-events - (two typings' events on stdin)\n");
     return 2;
 }
@@ -594,25 +555,14 @@ int usage()
 int main(int argc, char** argv)
 {
     Options o;
-    const std::map<std::string, std::string*> texts{
-        {"--data", &o.dir},   {"--keyboard-file", &o.keyboardFile}, {"--set", &o.set},
-        {"--curve", &o.curve}, {"--typing", &o.typing},             {"--score-events", &o.events}};
-    const std::map<std::string, int*> counts{{"--people", &o.people}, {"--typings", &o.typings}};
+    const std::map<std::string, std::string*> options{
+        {"--data", &o.dir},     {"--keyboard-file", &o.keyboardFile}, {"--curve", &o.curve},
+        {"--typing", &o.typing}, {"--score-events", &o.events}};
     for (int i = 1; i < argc; i += 2) {
-        if (i + 1 >= argc)
+        const auto option = options.find(argv[i]);
+        if (option == options.end() || i + 1 >= argc)
             return usage();
-        if (texts.count(argv[i]) != 0)
-            *texts.at(argv[i]) = argv[i + 1];
-        else if (counts.count(argv[i]) != 0)
-            *counts.at(argv[i]) = std::atoi(argv[i + 1]);
-        else
-            return usage();
-    }
-    if (o.set != "touch" && o.set != "keyboard" && o.set != "both")
-        return usage();
-    if (o.people == 1 || o.people < 0 || o.typings == 1 || o.typings < 0) {
-        std::fprintf(stderr, "typist_verdicts: --people and --typings take 2 or more\n");
-        return 2;
+        *option->second = argv[i + 1];
     }
     try {
         if (!o.events.empty())

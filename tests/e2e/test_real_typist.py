@@ -52,7 +52,7 @@ def data_set_typing(data_set: str, person: int,
     """(ms, down, data set key, character typed or "-") of one typing, from the tool."""
     return [(float(t), kind == "down", key, typed) for t, kind, key, typed in
             re.findall(r"^event (\S+) (down|up) (\S+) (\S+)$",
-                       run_tool("--set", data_set, "--typing", f"{person}:{number}"), re.M)]
+                       run_tool("--typing", f"{data_set}:{person}:{number}"), re.M)]
 
 
 def tool_result(lines: list[str]) -> tuple[dict[int, float], str]:
