@@ -146,6 +146,13 @@ class ModelChecks(unittest.TestCase):
     def play(self, m: replay.Model, fld: int, rows, new_run=False):
         m.play(fld, [KeyEvent(t, d == "down", k, t) for t, d, k in rows], new_run=new_run)
 
+    @staticmethod
+    def shown(m: replay.Model, bias: float = 0.0) -> dict[int, str]:
+        """The label texts a window shows for the model's values, each off by bias: "0.00"
+        where nothing, or nothing known, was stored."""
+        return {cid: "0.00" if math.isnan(v) or not v else f"{v + bias:.2f}"
+                for cid, v in m.labels().items()}
+
     def test_overlap_and_shift_overwrite_slots(self):
         m = replay.Model()
         m.stamp(-100)  # a previous event 100 ms before
@@ -193,7 +200,7 @@ class ModelChecks(unittest.TestCase):
         self.assertTrue(math.isnan(labels[replay.pressed_label(ENTERED, 1)]))
         self.assertEqual(labels[replay.pressed_label(ENTERED, 2)], 40)
         self.assertEqual(labels[replay.interval_label(ENTERED, 2)], 30)
-        shown = {cid: "0.00" if math.isnan(v) else f"{v:.2f}" for cid, v in labels.items()}
+        shown = self.shown(m)
         self.assertFalse(m.compare(shown, 3.0, 100.0).bad)
         shown[replay.pressed_label(ENTERED, 2)] = "nan"     # a label no comparison holds
         self.assertEqual(len(m.compare(shown, 3.0, 100.0).bad), 1)
@@ -220,8 +227,7 @@ class ModelChecks(unittest.TestCase):
             moved = replay.Model()
             self.play(moved, ENTERED, [(t + late(d, k), d, k) for t, d, k in events],
                       new_run=True)
-            shown = {cid: "0.00" if math.isnan(v) or not v else f"{v + bias:.2f}"
-                     for cid, v in moved.labels().items()}
+            shown = self.shown(moved, bias)
             cmp = m.compare(shown, 3.0, 100.0, (25.0, 6.0))
             self.assertEqual(len(cmp.missed), misses, (name, cmp.describe()))
             if key_mean is not None:
@@ -229,8 +235,7 @@ class ModelChecks(unittest.TestCase):
                 self.assertAlmostEqual(sum(cmp.pairs.values()) / len(cmp.pairs), key_mean,
                                        delta=0.01, msg=name)
         # One Pressed 20 ms short, its Interval on time: no late press does that.
-        shown = {cid: "0.00" if math.isnan(v) or not v else f"{v:.2f}"
-                 for cid, v in m.labels().items()}
+        shown = self.shown(m)
         p3 = replay.pressed_label(ENTERED, 3)
         shown[p3] = f"{m.labels()[p3] - 20:.2f}"
         self.assertEqual([v[0] for v in m.compare(shown, 3.0, 100.0, (25.0, 6.0)).missed], [p3])
